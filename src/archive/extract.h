@@ -1,0 +1,12 @@
+// Extraction of an open archive's entries into a directory.
+#pragma once
+
+#include "archive/zip.h"
+
+namespace launcher {
+
+// Writes every entry whose name begins with namePrefix (all when null) under
+// targetDirectory, creating directories as needed; 1 on success, 0 at the first failure.
+int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* namePrefix);
+
+}  // namespace launcher

@@ -1,0 +1,18 @@
+// The temporary directory and recursive removal.
+#pragma once
+
+namespace launcher {
+
+// 1 when path (made absolute against the current directory) is a searchable, writable
+// directory; it then becomes the temporary directory. 0 leaves the old value.
+int SetTempDir(const char* path);
+
+// The temporary directory, defaulting to "/var/tmp/"; null when none is usable.
+const char* GetTempDir();
+
+// Removes an absolute path and everything below it without following symbolic links.
+// Paths equal to an entry of keep (a null-terminated list, may be null) are left with
+// their contents. With keep null it allocates nothing and is async-signal-safe.
+void DeleteFilesAndDirectories(const char* path, const char* const* keep);
+
+}  // namespace launcher

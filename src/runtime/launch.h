@@ -1,0 +1,26 @@
+// Starting the installer program and the upgrade script.
+#pragma once
+
+namespace launcher {
+
+// One entry of the JVM option list (the layout of JNI's JavaVMOption).
+struct JavaVMOption {
+  char* optionString;
+  void* extraInfo;  // always null
+};
+
+// 1 when vantor.class is readable in the application home.
+int CheckJavaClassFile();
+
+// "<application home>/package", cached and owned here; null without an application home.
+const char* GetBundledLibraryPath();
+
+// Runs home/bin/java with the options, the main class and the arguments; keeps the status
+// window up for 10 seconds, waits, and returns the Java exit status (1 on any failure).
+int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, int numArgs,
+                char* const* args);
+
+// Runs the upgrade script with an empty environment; its exit code, or -1.
+int InvokeUpgradeTool(const char* path);
+
+}  // namespace launcher
