@@ -6,6 +6,12 @@
 
 namespace launcher {
 
+// Key/value tables ended by an empty key, used to turn a locale name into a tag.
+extern const char* const locale_aliases[];
+extern const char* const language_names[];
+extern const char* const country_names[];
+extern const char* const variant_names[];
+
 // The cached locale tag ("en", "es_ES", "ja_JP", ...); the first call sets the process
 // locale from the environment. The string stays owned here.
 const char* GetLocale();
@@ -17,7 +23,8 @@ const char* UpdateLocale();
 // 1 and *value set on a match, 0 and *value untouched otherwise.
 int MapLookup(const char* const* table, const char* key, const char** value);
 
-// 1 when the byte at index begins a character of the current locale's encoding.
+// 1 when the byte at index begins a character of the current locale's encoding; a byte
+// that is not valid in the encoding counts as a character of its own.
 int IsMultiByteChar(const char* s, std::size_t index);
 
 // strchr/strrchr that match c only at a character boundary; null for a null or empty s.

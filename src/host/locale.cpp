@@ -1,0 +1,154 @@
+#include "host/locale.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "host/memory.h"
+
+namespace launcher {
+namespace {
+
+char* locale = nullptr;  // the cached tag; handed out, so freed only by UpdateLocale
+
+// setlocale for every category, falling back to "C" so the process always has a locale.
+std::string SetProcessLocale(const char* name) {
+  const char* result = std::setlocale(LC_ALL, name);
+  if (!result) result = std::setlocale(LC_ALL, "C");
+  return result ? result : "C";
+}
+
+void CutAtFirst(std::string& name, const char* marker) {
+  std::string::size_type at = name.find(marker);
+  if (at != std::string::npos) name.resize(at);
+}
+
+// Plain byte searches: the tag is computed before the multibyte searches may be used.
+char* ComputeTag() {
+  const char* language = "en";
+  const char* country = nullptr;
+  const char* variant = nullptr;
+
+  std::string name = SetProcessLocale("");
+  CutAtFirst(name, ".utf8");
+  CutAtFirst(name, ".UTF-8");
+  name = SetProcessLocale(name.c_str());
+  CutAtFirst(name, "@euro");
+  name = SetProcessLocale(name.c_str());
+
+  std::string::size_type at = name.rfind('@');
+  if (at != std::string::npos) {
+    MapLookup(variant_names, name.c_str() + at + 1, &variant);
+    name.resize(at);
+  }
+  at = name.rfind('.');
+  if (at != std::string::npos) name.resize(at);
+
+  const char* alias = nullptr;
+  if (MapLookup(locale_aliases, name.c_str(), &alias)) name = alias;
+
+  at = name.rfind('_');
+  if (at != std::string::npos) {
+    MapLookup(country_names, name.c_str() + at + 1, &country);
+    name.resize(at);
+  }
+  MapLookup(language_names, name.c_str(), &language);
+
+  std::size_t size = std::strlen(language) + (country ? std::strlen(country) : 0) +
+                     (variant ? std::strlen(variant) : 0) + 3;
+  char* tag = static_cast<char*>(MemAlloc(size));
+  std::snprintf(tag, size, "%s%s%s%s%s%s", language, country ? "_" : "", country ? country : "",
+                variant && !country ? "_" : "", variant ? "_" : "", variant ? variant : "");
+  return tag;
+}
+
+// Length of the character at s (at most remaining bytes); a byte that is invalid or
+// begins a truncated sequence counts as one character so that searches resynchronise.
+std::size_t CharLength(const char* s, std::size_t remaining, std::mbstate_t* state) {
+  std::size_t length = std::mbrlen(s, remaining, state);
+  if (length == 0 || length > remaining) {
+    *state = std::mbstate_t{};
+    return 1;
+  }
+  return length;
+}
+
+// Index of the first (forward) or last (!forward) character start holding byte c, or -1.
+long FindAtBoundary(const char* s, int c, bool forward) {
+  if (!s || !*s) return -1;
+  GetLocale();
+  const char wanted = static_cast<char>(c);
+  const std::size_t length = std::strlen(s);
+  if (MB_CUR_MAX == 1) {
+    const void* hit = forward ? std::memchr(s, wanted, length) : std::strrchr(s, wanted);
+    return hit ? static_cast<const char*>(hit) - s : -1;
+  }
+  long found = -1;
+  std::mbstate_t state{};
+  for (std::size_t pos = 0; pos < length; pos += CharLength(s + pos, length - pos, &state)) {
+    if (s[pos] != wanted) continue;
+    found = static_cast<long>(pos);
+    if (forward) break;
+  }
+  return found;
+}
+
+}  // namespace
+
+const char* GetLocale() {
+  if (!locale) locale = ComputeTag();
+  return locale;
+}
+
+const char* UpdateLocale() {
+  std::free(locale);
+  locale = nullptr;
+  return GetLocale();
+}
+
+int MapLookup(const char* const* table, const char* key, const char** value) {
+  for (; table[0][0] != '\0'; table += 2) {
+    if (std::strcmp(table[0], key) == 0) {
+      *value = table[1];
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int IsMultiByteChar(const char* s, std::size_t index) {
+  if (index == 0) return 1;
+  GetLocale();
+  const std::size_t length = std::strlen(s);
+  if (index > length) return 0;
+  if (MB_CUR_MAX == 1) return 1;
+  std::mbstate_t state{};
+  std::size_t pos = 0;
+  while (pos < index) pos += CharLength(s + pos, length - pos, &state);
+  return pos == index;
+}
+
+const char* _strchr(const char* s, int c) {
+  long at = FindAtBoundary(s, c, true);
+  return at < 0 ? nullptr : s + at;
+}
+
+char* _strchr(char* s, int c) {
+  long at = FindAtBoundary(s, c, true);
+  return at < 0 ? nullptr : s + at;
+}
+
+const char* _strrchr(const char* s, int c) {
+  long at = FindAtBoundary(s, c, false);
+  return at < 0 ? nullptr : s + at;
+}
+
+char* _strrchr(char* s, int c) {
+  long at = FindAtBoundary(s, c, false);
+  return at < 0 ? nullptr : s + at;
+}
+
+}  // namespace launcher
