@@ -1,0 +1,217 @@
+// The END record search and the index of the central directory.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/zip_internal.h"
+
+namespace launcher {
+namespace {
+
+constexpr uint32_t kEndSignature = 0x06054B50;
+constexpr uint32_t kCenSignature = 0x02014B50;
+// The END header must lie in this many bytes at the end of the file.
+constexpr int64_t kEndSearchSpan = 65535;
+constexpr size_t kInitialNameCapacity = 513;
+
+struct FreeDeleter {
+  void operator()(void* block) const { std::free(block); }
+};
+
+// Shared failure exit of readCEN once the index arrays exist: one bad entry refuses the
+// whole archive, so no partial index may remain.
+int64_t DropIndex(ZipArchive* archive, const char* text) {
+  if (text) archive->message = text;
+  archive->cells = {};
+  archive->chainHeads = {};
+  return -1;
+}
+
+}  // namespace
+
+uint32_t hash(const char* name) {
+  uint32_t h = 0;
+  for (const char* p = name; *p; ++p) {
+    h = 31 * h + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*p)));
+  }
+  return h;
+}
+
+bool isMetaName(const char* name) {
+  static const char kMeta[] = "META-INF/";
+  for (size_t i = 0; i < sizeof kMeta - 1; ++i) {
+    char c = name[i];
+    if (c == '\0') return false;
+    // ASCII upper-casing: the process locale must not change which names match.
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != kMeta[i]) return false;
+  }
+  return true;
+}
+
+void addMetaName(ZipArchive* archive, const char* name) {
+  auto& names = archive->metaNames;
+  if (names.empty()) names.resize(2);
+  auto slot = std::find(names.begin(), names.end(), std::nullopt);
+  if (slot == names.end()) {
+    size_t used = names.size();
+    names.resize(used * 2);
+    slot = names.begin() + static_cast<std::ptrdiff_t>(used);
+  }
+  *slot = std::string(name);
+  archive->metaSlots = static_cast<int32_t>(names.size());
+}
+
+void addEntryComment(ZipArchive* archive, int32_t index, std::string comment) {
+  if (archive->entryComments.empty()) {
+    archive->entryComments.resize(static_cast<size_t>(archive->entryCount));
+  }
+  archive->entryComments[static_cast<size_t>(index)] = std::move(comment);
+}
+
+int64_t findEND(ZipArchive* archive, uint8_t* endBuffer) {
+  int fd = archive->fd.get();
+  off_t length = ::lseek(fd, 0, SEEK_END);
+  if (length < 0) return -1;
+  const int64_t len = length;
+  int64_t pos = len;
+
+  // Each new block goes in front of the bytes read before it, so a header that straddles
+  // two blocks is still seen whole.
+  uint8_t window[2 * kEndHeaderSize] = {};
+  const ByteView view(window, sizeof window);
+  while (len - pos < kEndSearchSpan) {
+    // Clamped at the file's start so a header in its first bytes is still reached.
+    int64_t count = std::min<int64_t>({kEndSearchSpan - (len - pos), kEndHeaderSize, pos});
+    if (count == 0) break;
+    std::memmove(window + count, window, sizeof window - static_cast<size_t>(count));
+    pos -= count;
+    if (::lseek(fd, pos, SEEK_SET) < 0 || readFully(fd, window, count) != 0) return -1;
+
+    for (int64_t b = 0; b < count; ++b) {
+      size_t at = static_cast<size_t>(b);
+      if (view.U32(at) != kEndSignature) continue;
+      int64_t endPos = pos + b;
+      uint16_t commentLen = view.U16(at + 20);
+      if (endPos + kEndHeaderSize + commentLen != len) continue;
+
+      std::memcpy(endBuffer, window + at, kEndHeaderSize);
+      if (::lseek(fd, endPos + kEndHeaderSize, SEEK_SET) < 0) return -1;
+      if (commentLen > 0) {
+        std::string comment(commentLen, '\0');
+        if (readFully(fd, comment.data(), commentLen) != 0) {
+          archive->comment.reset();
+          return -1;
+        }
+        archive->comment = std::move(comment);
+      }
+      return endPos;
+    }
+  }
+  return 0;
+}
+
+int64_t readCEN(ZipArchive* archive) {
+  archive->message = nullptr;
+  uint8_t endBuffer[kEndHeaderSize];
+  int64_t endPos = findEND(archive, endBuffer);
+  if (endPos <= 0) return endPos;
+  const ByteView end(endBuffer, sizeof endBuffer);
+
+  int64_t cenSize = end.S32(12);
+  if (cenSize < 0 || cenSize > endPos) {
+    archive->message = "invalid END header (bad central directory size)";
+    return -1;
+  }
+  // The directory is taken to end where the END header begins; the difference from its
+  // stored offset is the length of whatever precedes the archive.
+  int64_t cenPos = endPos - cenSize;
+  int64_t cenOffset = end.S32(16);
+  if (cenOffset < 0 || cenOffset > cenPos) {
+    archive->message = "invalid END header (bad central directory offset)";
+    return -1;
+  }
+  int64_t prefixLength = cenPos - cenOffset;
+
+  int32_t entryCount = end.U16(10);
+  archive->entryCount = entryCount;
+  if (int64_t{entryCount} * kCenHeaderSize > cenSize) {
+    archive->message = "invalid END header (bad entry count)";
+    return -1;
+  }
+  if (entryCount > kMaxEntries) {
+    archive->message = "too many entries in ZIP file";
+    return -1;
+  }
+
+  if (::lseek(archive->fd.get(), cenPos, SEEK_SET) < 0) return -1;
+  // Plain malloc: a directory too large for memory refuses the archive instead of ending
+  // the process.
+  std::unique_ptr<uint8_t, FreeDeleter> cen(
+      static_cast<uint8_t*>(std::malloc(static_cast<size_t>(cenSize) + 1)));
+  if (!cen || readFully(archive->fd.get(), cen.get(), cenSize) != 0) return -1;
+  const ByteView dir(cen.get(), static_cast<size_t>(cenSize));
+
+  archive->cells.assign(static_cast<size_t>(entryCount), ZipCell{});
+  archive->headCount = std::max(entryCount / 2, 1);
+  archive->chainHeads.assign(static_cast<size_t>(archive->headCount), kEndOfChain);
+
+  std::vector<char> name(kInitialNameCapacity);
+  int64_t cursor = 0;
+  for (int32_t i = 0; i < entryCount; ++i) {
+    if (cursor + kCenHeaderSize > cenSize) {
+      return DropIndex(archive, "invalid CEN header (bad header size)");
+    }
+    size_t at = static_cast<size_t>(cursor);
+    if (dir.U32(at) != kCenSignature) {
+      return DropIndex(archive, "invalid CEN header (bad signature)");
+    }
+    if (dir.U16(at + 8) & 1) return DropIndex(archive, "invalid CEN header (encrypted entry)");
+    uint16_t method = dir.U16(at + 10);
+    if (method != 0 && method != 8) {
+      return DropIndex(archive, "invalid CEN header (bad compression method)");
+    }
+    uint16_t nameLen = dir.U16(at + 28);
+    uint16_t extraLen = dir.U16(at + 30);
+    uint16_t commentLen = dir.U16(at + 32);
+    if (cursor + kCenHeaderSize + nameLen + extraLen + commentLen > cenSize) {
+      return DropIndex(archive, "invalid CEN header (bad header size)");
+    }
+
+    ZipCell& cell = archive->cells[static_cast<size_t>(i)];
+    cell.size = dir.S32(at + 24);
+    cell.compressedSize = method == 0 ? 0 : dir.S32(at + 20);
+    cell.crc = dir.U32(at + 16);
+    cell.locOffset = int64_t{dir.U32(at + 42)} + prefixLength;
+    cell.nameExtraLen = static_cast<uint16_t>(nameLen + extraLen);
+    cell.cenExtraLen = extraLen;
+    cell.cenPosition = cenPos + cursor;
+
+    if (size_t{nameLen} + 1 > name.size()) {
+      size_t capacity = name.size();
+      while (capacity < size_t{nameLen} + 1) capacity *= 2;
+      name = std::vector<char>(capacity);
+    }
+    const uint8_t* nameBytes = cen.get() + at + kCenHeaderSize;
+    std::memcpy(name.data(), nameBytes, nameLen);
+    name[nameLen] = '\0';
+
+    cell.nameHash = hash(name.data());
+    if (isMetaName(name.data())) addMetaName(archive, name.data());
+    if (commentLen > 0) {
+      const char* comment = reinterpret_cast<const char*>(nameBytes + nameLen + extraLen);
+      addEntryComment(archive, i, std::string(comment, commentLen));
+    }
+
+    uint32_t chain = cell.nameHash % static_cast<uint32_t>(archive->headCount);
+    cell.nextInChain = archive->chainHeads[chain];
+    archive->chainHeads[chain] = static_cast<uint16_t>(i);
+
+    cursor += kCenHeaderSize + nameLen + extraLen + commentLen;
+  }
+  return cenPos;
+}
+
+}  // namespace launcher

@@ -1,0 +1,75 @@
+// Operations shared by the zip reader's own files and its tests; not for other subsystems.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "archive/zip.h"
+
+namespace launcher {
+
+// Sizes of the fixed-length headers and the reader's limits.
+constexpr int kEndHeaderSize = 22;
+constexpr int kCenHeaderSize = 46;
+constexpr int kLocHeaderSize = 30;
+constexpr int32_t kMaxEntries = 65534;
+constexpr int64_t kMaxArchiveSize = 2147483647;
+constexpr uint16_t kEndOfChain = 0xFFFF;
+
+// Little-endian fields read from a byte range whose length the caller has checked; an
+// access outside the range is a bug in the reader, so it aborts instead of reading on.
+class ByteView {
+ public:
+  ByteView(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  uint16_t U16(std::size_t at) const {
+    Check(at, 2);
+    return static_cast<uint16_t>(data_[at] | (data_[at + 1] << 8));
+  }
+  uint32_t U32(std::size_t at) const {
+    Check(at, 4);
+    return static_cast<uint32_t>(data_[at]) | (static_cast<uint32_t>(data_[at + 1]) << 8) |
+           (static_cast<uint32_t>(data_[at + 2]) << 16) |
+           (static_cast<uint32_t>(data_[at + 3]) << 24);
+  }
+  int32_t S32(std::size_t at) const { return static_cast<int32_t>(U32(at)); }
+
+ private:
+  void Check(std::size_t at, std::size_t width) const {
+    if (at > size_ || width > size_ - at) std::abort();
+  }
+  const uint8_t* data_;
+  std::size_t size_;
+};
+
+// Head of the list of open archives, newest first.
+extern ZipArchive* zfiles;
+
+// Marks the reader initialised; always 0.
+int initializeZip();
+// Reads exactly count bytes; 0, or -1 as soon as a read returns 0 or fails.
+int readFully(int fd, void* buffer, int64_t count);
+// A zero-filled record holding a copy of path.
+ZipArchive* allocZip(const char* path);
+// Releases the record and everything it owns, the cached entry included.
+void freeZip(ZipArchive* archive);
+// Position of the END header (its 22 bytes copied to endBuffer) and the archive comment
+// read; 0 when none is found, -1 on a failed seek or read.
+int64_t findEND(ZipArchive* archive, uint8_t* endBuffer);
+// Indexes the central directory; its position (> 0), 0 without an END header, -1 on a
+// failure (with message set where a text applies).
+int64_t readCEN(ZipArchive* archive);
+// 31-based hash of the name's bytes taken as signed chars.
+uint32_t hash(const char* name);
+// True for names that begin with "META-INF/", case-insensitively.
+bool isMetaName(const char* name);
+// Keeps a copy of name in metaNames, doubling the slots when full.
+void addMetaName(ZipArchive* archive, const char* name);
+// Keeps comment as the comment of entry index.
+void addEntryComment(ZipArchive* archive, int32_t index, std::string comment);
+// Builds the entry record of one cell from its LOC header, or null with message set.
+ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell);
+// Inflates a deflated entry into outFd; 1 on success, 0 with *messageOut set or null.
+int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** messageOut);
+
+}  // namespace launcher
