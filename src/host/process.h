@@ -1,0 +1,26 @@
+// Small helpers for forking children: flushing, waiting, decoding, writing, sleeping.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace launcher {
+
+// Flushes every stdio output stream, so nothing buffered is written twice after a fork.
+void FlushAllStreams();
+
+// waitpid(pid, status, 0), retried on EINTR; the pid, or -1 when the wait fails.
+pid_t WaitForChild(pid_t pid, int* status);
+
+// The exit code (0 to 255) of a child that ended normally, or -1 after a signal.
+int ExitCodeOf(int status);
+
+// Writes all of data, retrying EINTR and short writes; 1 or 0. Async-signal-safe.
+int WriteAll(int fd, const void* data, std::size_t size);
+
+// Sleeps the whole duration: a signal that cuts the sleep short starts it again for the
+// time that remained.
+void SleepFully(unsigned seconds);
+
+}  // namespace launcher
