@@ -137,7 +137,7 @@ std::map<std::string, std::string> CurrentEnvironment() {
   std::map<std::string, std::string> env;
   for (char** entry = environ; *entry; ++entry) {
     const char* eq = std::strchr(*entry, '=');
-    if (eq) env[std::string(*entry, eq)] = eq + 1;
+    if (eq) env[std::string(const_cast<const char*>(*entry), eq)] = eq + 1;
   }
   return env;
 }
