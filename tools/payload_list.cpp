@@ -1,0 +1,46 @@
+#include "payload_list.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <memory>
+
+#include "archive/zip.h"
+
+namespace launcher::packer {
+namespace {
+
+struct ArchiveClose {
+  void operator()(ZipArchive* archive) const { zipClose(archive); }
+};
+
+}  // namespace
+
+bool ListInstaller(const std::string& installerPath, std::FILE* out, std::string* error) {
+  int32_t code = 0;
+  std::unique_ptr<ZipArchive, ArchiveClose> archive(zipOpen(installerPath.c_str(), &code));
+  if (!archive) {
+    *error = installerPath + (code == kZipCannotOpen
+                                  ? ": cannot be opened"
+                                  : ": carries no payload the launcher can read (no zip "
+                                    "archive at its end, or one it refuses)");
+    return false;
+  }
+  int64_t total = 0;
+  int32_t count = 0;
+  for (; count < archive->entryCount; ++count) {
+    ZipEntry* entry = zipGetNextEntry(archive.get(), count);
+    if (entry == nullptr) {
+      const char* why = archive->message;
+      *error = installerPath + ": entry " + std::to_string(count) + " cannot be read" +
+               (why ? std::string(" (") + why + ")" : std::string());
+      return false;
+    }
+    std::fprintf(out, "%12" PRId32 "  %s\n", entry->size, entry->name.c_str());
+    total += entry->size;
+    zipFreeEntry(archive.get(), entry);
+  }
+  std::fprintf(out, "%12" PRId64 "  %" PRId32 " entries\n", total, count);
+  return true;
+}
+
+}  // namespace launcher::packer
