@@ -1,0 +1,164 @@
+#include "driver/cleanup.h"
+
+#include <limits.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "host/process.h"
+#include "host/tempdir.h"
+#include "messages/catalog.h"
+#include "messages/output.h"
+#include "messages/profile.h"
+
+namespace launcher {
+namespace {
+
+// The clean-up line, rendered beforehand: a handler may interrupt malloc or stdio and so
+// can neither fetch a message nor format one. Two buffers let a refresh write the idle
+// one and then switch, so a handler never reads a half-written line.
+struct CleanupLine {
+  char text[512];
+  std::size_t length;
+};
+CleanupLine cleanupLines[2];
+std::atomic<const CleanupLine*> cleanupLine{nullptr};
+
+// The working directory's path in a fixed buffer: a created directory's path is shorter
+// than PATH_MAX, since mkdir accepted it.
+char workdirBuffer[PATH_MAX];
+std::atomic<const char*> workdir{nullptr};
+
+// Who runs the clean-up: the first to move it out of kNotStarted, in the normal flow or
+// in a handler on any thread. Everyone else waits for kDone.
+enum CleanupState : int { kNotStarted, kRunning, kDone };
+std::atomic<int> cleanupState{kNotStarted};
+
+bool doCleanup = false;
+
+bool ClaimCleanup() {
+  int expected = kNotStarted;
+  return cleanupState.compare_exchange_strong(expected, kRunning);
+}
+
+// Lets a handler on another thread finish what it started; it then ends the process.
+void WaitForCleanup() {
+  while (cleanupState.load() != kDone) {
+    timespec pause{0, 10 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
+// The handlers' clean-up: only write(2), the descriptor-relative removal and atomics.
+void CleanUpInHandler() {
+  if (!ClaimCleanup()) {
+    WaitForCleanup();
+    return;
+  }
+  if (const CleanupLine* line = cleanupLine.load()) WriteAll(STDOUT_FILENO, line->text, line->length);
+  DeleteWorkingDirectory();
+  cleanupState.store(kDone);
+}
+
+struct Disposition {
+  int signal;
+  void (*handler)(int);
+};
+
+void ExitHandler(int signal) { HandleSignalAndExit(signal); }
+void AbortHandler(int signal) { HandleSignalAndAbort(signal); }
+
+// In the order they are installed.
+const Disposition dispositions[] = {
+    {SIGHUP, SIG_IGN},       {SIGPWR, SIG_IGN},       {SIGWINCH, SIG_IGN},
+    {SIGALRM, ExitHandler},  {SIGINT, ExitHandler},   {SIGPOLL, ExitHandler},
+    {SIGTERM, ExitHandler},  {SIGVTALRM, ExitHandler}, {SIGABRT, AbortHandler},
+    {SIGBUS, AbortHandler},  {SIGFPE, AbortHandler},  {SIGILL, AbortHandler},
+    {SIGPIPE, AbortHandler}, {SIGQUIT, AbortHandler}, {SIGSEGV, AbortHandler},
+};
+
+}  // namespace
+
+SignalBlock::SignalBlock() {
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &saved_);
+}
+
+SignalBlock::~SignalBlock() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+void PrepareCleanupLine() {
+  std::string text = GetLocalizedMessage("performing_cleanup");
+  const CleanupLine* current = cleanupLine.load();
+  CleanupLine* next = current == &cleanupLines[0] ? &cleanupLines[1] : &cleanupLines[0];
+  // The text is printed as is: the line has no conversions.
+  next->length = std::min(text.size(), sizeof next->text);
+  std::memcpy(next->text, text.data(), next->length);
+  cleanupLine.store(next);
+}
+
+bool SetWorkingDirectory(const char* path) {
+  std::size_t length = std::strlen(path);
+  if (length >= sizeof workdirBuffer || workdir.load() != nullptr) return false;
+  std::memcpy(workdirBuffer, path, length + 1);
+  workdir.store(workdirBuffer);
+  return true;
+}
+
+const char* GetWorkingDirectory() { return workdir.load(); }
+
+void SetDoCleanup(bool value) { doCleanup = value; }
+
+void PrepareToExit() {
+  // Blocked here, a signal waits until the clean-up is done and then only ends the run;
+  // on another thread, its handler waits for the same point.
+  SignalBlock block;
+  static bool called = false;
+  if (std::exchange(called, true)) return;
+  if (!ClaimCleanup()) {
+    // A handler on another thread is cleaning up and will end the process.
+    for (;;) ::pause();
+  }
+  StatusMessage("performing_cleanup");
+  if (doCleanup) Cleanup();
+  DeleteWorkingDirectory();
+  cleanupState.store(kDone);
+}
+
+void DeleteWorkingDirectory() {
+  if (const char* dir = workdir.exchange(nullptr)) DeleteFilesAndDirectories(dir, nullptr);
+}
+
+void HandleSignalAndExit(int) {
+  CleanUpInHandler();
+  ::_exit(255);
+}
+
+void HandleSignalAndAbort(int) {
+  struct sigaction fallback = {};
+  sigemptyset(&fallback.sa_mask);
+  fallback.sa_handler = SIG_DFL;
+  CleanUpInHandler();
+  // Otherwise abort's SIGABRT would enter this handler again.
+  ::sigaction(SIGABRT, &fallback, nullptr);
+  std::abort();
+}
+
+void InstallSignalDispositions() {
+  for (const Disposition& entry : dispositions) {
+    struct sigaction action = {};
+    sigfillset(&action.sa_mask);
+    action.sa_handler = entry.handler;
+    action.sa_flags = 0;
+    ::sigaction(entry.signal, &action, nullptr);
+  }
+}
+
+}  // namespace launcher

@@ -1,0 +1,95 @@
+#include "driver/single_instance.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/self_location.h"
+#include "host/tempdir.h"
+#include "host/unique_fd.h"
+#include "messages/output.h"
+#include "messages/profile.h"
+
+namespace launcher {
+namespace {
+
+// Never destroyed: DeleteLockFile runs as an exit hook, possibly after static destructors.
+std::string& lockfile = *new std::string;
+bool haveLockfile = false;
+UniqueFd& lockfd = *new UniqueFd;
+
+// O_NOFOLLOW: in a shared temporary directory a planted symbolic link must never make us
+// truncate another file; such a path simply leaves the run unprotected.
+constexpr int kLockFileFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+
+// An ending instance unlinks its file while still holding the lock; a lock taken on such
+// an unlinked file protects nothing, so the file is created and locked again.
+constexpr int kMaxLockAttempts = 8;
+
+bool StillNamedBy(int fd, const char* path) {
+  struct stat opened;
+  struct stat named;
+  return ::fstat(fd, &opened) == 0 && ::lstat(path, &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+[[noreturn]] void RefuseSecondInstance() {
+  ErrorMessage(GetMessageKeyPrefix("already_started").c_str());
+  std::exit(1);
+}
+
+}  // namespace
+
+void ExitIfNotOnlyInstance() {
+  const char* tempDir = GetTempDir();
+  if (!tempDir) return;
+  const char* exec = GetExecName();
+  if (!exec) return;
+  struct stat executable;
+  if (::stat(exec, &executable) != 0) return;
+
+  char numbers[80];
+  std::snprintf(numbers, sizeof numbers, ".%lu.%llu.%lu",
+                static_cast<unsigned long>(executable.st_dev),
+                static_cast<unsigned long long>(executable.st_ino),
+                static_cast<unsigned long>(::geteuid()));
+  lockfile = std::string(tempDir) + "/" + GetTitle() + numbers;
+  haveLockfile = true;
+
+  for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
+    UniqueFd fd(::open(lockfile.c_str(), kLockFileFlags, 0600));
+    if (!fd.valid()) break;
+    struct flock request = {};
+    request.l_type = F_WRLCK;
+    request.l_whence = SEEK_SET;
+    request.l_start = 0;
+    request.l_len = 0;
+    if (::fcntl(fd.get(), F_SETLK, &request) != 0) {
+      if (errno == EAGAIN || errno == EACCES) RefuseSecondInstance();
+      lockfd = std::move(fd);  // no lock to be had: run on unprotected
+      break;
+    }
+    if (StillNamedBy(fd.get(), lockfile.c_str()) || attempt + 1 == kMaxLockAttempts) {
+      lockfd = std::move(fd);
+      break;
+    }
+  }
+  std::atexit(DeleteLockFile);
+}
+
+void DeleteLockFile() {
+  // Unlinked before the descriptor is closed, so the lock covers the removal: a starting
+  // instance either is refused or finds no file and makes a new one.
+  if (haveLockfile) {
+    ::unlink(lockfile.c_str());
+    haveLockfile = false;
+  }
+  lockfd.reset();
+}
+
+}  // namespace launcher

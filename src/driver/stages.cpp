@@ -1,0 +1,209 @@
+#include "driver/stages.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "archive/extract.h"
+#include "archive/zip.h"
+#include "driver/cleanup.h"
+#include "driver/jvm_options.h"
+#include "host/paths.h"
+#include "host/self_location.h"
+#include "host/tempdir.h"
+#include "messages/output.h"
+#include "messages/profile.h"
+#include "runtime/discovery.h"
+#include "runtime/launch.h"
+#include "runtime/version.h"
+
+namespace launcher {
+namespace {
+
+constexpr mode_t kWorkingDirectoryMode = 0700;
+constexpr uint64_t kDiskSpaceMargin = 100000;
+// A fresh name cures only a name that is taken; this bounds even that.
+constexpr int kMaxWorkingDirectoryAttempts = 300;
+// Shown in place of the temporary directory when there is no usable one at all.
+constexpr char kDefaultTempDirShown[] = "/var/tmp/";
+constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
+
+struct ZipCloser {
+  void operator()(ZipArchive* archive) const { zipClose(archive); }
+};
+using ZipHandle = std::unique_ptr<ZipArchive, ZipCloser>;
+
+struct FreeDeleter {
+  void operator()(char* text) const { std::free(text); }
+};
+
+// The payload is the executable itself; null when it carries no zip archive.
+ZipHandle OpenPayload() {
+  int32_t code = 0;
+  return ZipHandle(zipOpen(GetExecName(), &code));
+}
+
+// -tmpdir has already stored the absolute form of its value here (default "/var/tmp/"),
+// so the working directory, temp.dir and the upgrade script path stay valid after chdir.
+const char* TempDir() { return GetTempDir(); }
+
+bool ReportUnusableTempDir(const char* tempDir) {
+  ErrorMessage("no_writable_system_tmpdir", tempDir ? tempDir : kDefaultTempDirShown);
+  ErrorMessage("no_writable_system_tmpdir_usage", GetProgName());
+  return false;
+}
+
+}  // namespace
+
+bool CreateWorkingDirectory() {
+  const char* tempDir = TempDir();
+  if (!tempDir) return ReportUnusableTempDir(nullptr);
+  for (int attempt = 0; attempt < kMaxWorkingDirectoryAttempts; ++attempt) {
+    // tempnam only proposes a name (the linker warns about the race between the name and
+    // its use); mkdir creates it exclusively with mode 0700, failing with EEXIST when the
+    // name was taken meanwhile, so we never use a directory that someone else made.
+    std::unique_ptr<char, FreeDeleter> name(::tempnam(tempDir, GetProgName()));
+    if (!name) return ReportUnusableTempDir(tempDir);
+    // tempnam prefers $TMPDIR, which may be relative; the run changes directory later.
+    std::string path = name.get();
+    if (!IsAbsolutePath(path.c_str())) {
+      auto cwd = GetCurrentDirectory();
+      if (!cwd) return ReportUnusableTempDir(tempDir);
+      path = Resolve(cwd->c_str(), path.c_str());
+    }
+    // No signal between creating the directory and publishing it for removal.
+    SignalBlock block;
+    if (::mkdir(path.c_str(), kWorkingDirectoryMode) == 0) {
+      if (SetWorkingDirectory(path.c_str())) return true;
+      ::rmdir(path.c_str());
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  return ReportUnusableTempDir(tempDir);
+}
+
+uint64_t MeasurePayload() {
+  ZipHandle archive = OpenPayload();
+  if (!archive) return 0;
+  uint64_t total = 0;
+  for (int32_t index = 0;; ++index) {
+    ZipEntry* entry = zipGetNextEntry(archive.get(), index);
+    if (!entry) break;
+    // The zip field is unsigned: an entry of 2 GiB or more must not shrink the total.
+    total += static_cast<uint32_t>(entry->size);
+    zipFreeEntry(archive.get(), entry);
+  }
+  SetApplicationHome(GetWorkingDirectory());
+  return total;
+}
+
+bool CheckDiskSpace(uint64_t payloadSize) {
+  const char* tempDir = TempDir();
+  uint64_t needed = payloadSize + kDiskSpaceMargin;
+  uint64_t available;
+  struct statvfs64 fs;
+  if (::statvfs64(GetWorkingDirectory(), &fs) == 0) {
+    available = static_cast<uint64_t>(fs.f_frsize) * static_cast<uint64_t>(fs.f_bavail);
+  } else if (errno == EOVERFLOW) {
+    available = needed + 1;
+  } else {
+    return ReportUnusableTempDir(tempDir);
+  }
+  if (needed <= available) return true;
+  char neededText[32];
+  char availableText[32];
+  std::snprintf(neededText, sizeof neededText, "%lli", static_cast<long long>(needed));
+  std::snprintf(availableText, sizeof availableText, "%lli", static_cast<long long>(available));
+  ErrorMessage("no_space_system_tmpdir", tempDir, neededText, availableText);
+  ErrorMessage("no_writable_system_tmpdir_usage", GetProgName());
+  return false;
+}
+
+std::optional<std::string> SelectJavaRuntime(const std::optional<std::string>& javaHome) {
+  std::optional<std::string> runtime;
+  if (javaHome) {
+    runtime = GetJREPath(javaHome->c_str());
+    if (!runtime || !CheckJavaVersion(runtime->c_str())) {
+      runtime = GetPublicJREPath();
+      if (!runtime) ErrorMessage("no_find_specified_java", javaHome->c_str());
+    }
+  } else {
+    runtime = GetPublicJREPath();
+    if (!runtime) ErrorMessage("no_find_java");
+  }
+  if (!runtime) {
+    ErrorMessage("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadAddress, GetProgName());
+  }
+  return runtime;
+}
+
+bool ExtractPayload() {
+  ZipHandle archive = OpenPayload();
+  if (!archive) return true;
+  StatusMessage("unzipping_files");
+  if (!UnzipFiles(archive.get(), GetWorkingDirectory(), nullptr)) {
+    ErrorMessage("corrupted_zip_file", GetExecName());
+    return false;
+  }
+  return true;
+}
+
+bool AssembleJvmOptions(const std::string& runtimeHome, const Arguments& arguments) {
+  AddOption(std::string("-Djava.io.tmpdir=") + GetWorkingDirectory());
+  AddOption(std::string("-Dtemp.dir=") + TempDir());
+  const char* home = GetApplicationHome();
+  if (!home) {
+    ErrorMessage("no_find_exec_dir");
+    return false;
+  }
+  std::string classPath = "-Djava.class.path=";
+  if (IsJDK(runtimeHome.c_str())) {
+    classPath += runtimeHome + "/lib/tools.jar:" + runtimeHome + "/classes:";
+  }
+  classPath += home;
+  const char* const* elements = nullptr;
+  int count = GetJavaClasspathElements(&elements);
+  for (int i = 0; i < count; ++i) classPath.append(":").append(home).append(elements[i]);
+  AddOption(classPath);
+  AddOption("-Djava.endorsed.dirs=");
+  AddOption("-Xmx256m");
+  if (arguments.isDebug) AddOption("-Ddebug=true");
+  if (arguments.noPortVerification) AddOption("-Dno.port.verification=true");
+  if (arguments.noDomainCreation) AddOption("-Dno.domain=true");
+  if (arguments.visiblePassword) AddOption("-Dpassword.visible=true");
+  return true;
+}
+
+bool EnterApplicationHome() {
+  const char* home = GetApplicationHome();
+  if (::chdir(home) != 0) {
+    ErrorMessage("no_set_specified_working_dir", home);
+    return false;
+  }
+  return true;
+}
+
+int RunInstallerProgram(const std::string& runtimeHome, const Arguments& arguments) {
+  std::vector<char*> javaArgs;
+  std::vector<std::string> storage = arguments.javaArgs;
+  for (std::string& arg : storage) javaArgs.push_back(arg.data());
+  javaArgs.push_back(nullptr);
+  int status = ExecuteJava(runtimeHome.c_str(), GetNumOptions(), GetOptions(),
+                           static_cast<int>(storage.size()), javaArgs.data());
+  if (status == kUpgradeRequestStatus) {
+    std::string script = std::string(TempDir()) + kUpgradeScriptName;
+    InvokeUpgradeTool(script.c_str());
+    std::remove(script.c_str());
+  }
+  return status;
+}
+
+}  // namespace launcher
