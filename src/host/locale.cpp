@@ -121,6 +121,7 @@ int MapLookup(const char* const* table, const char* key, const char** value) {
 
 int IsMultiByteChar(const char* s, std::size_t index) {
   if (index == 0) return 1;
+  if (!s) return 0;
   GetLocale();
   const std::size_t length = std::strlen(s);
   if (index > length) return 0;
