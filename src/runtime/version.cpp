@@ -72,9 +72,9 @@ void DrainUntilExit(pid_t pid, int readFd, ProbeOutput* output) {
       pidIndex = static_cast<int>(count);
       fds[count++] = {pidFd.get(), POLLIN, 0};
     }
-    // Without a pid descriptor, look at the child between short polls.
-    int timeout = pidFd.valid() ? -1 : 20;
-    int ready = count > 0 ? ::poll(fds, count, timeout) : (::usleep(20000), 0);
+    // Without a pid descriptor, look at the child between short polls (with nothing to
+    // watch, poll just sleeps).
+    int ready = ::poll(fds, count, pidFd.valid() ? -1 : 20);
     if (ready < 0 && errno != EINTR) return;
     if (pipeOpen && ready > 0 && fds[0].revents != 0) pipeOpen = DrainOnce(readFd, output);
     if (pidIndex >= 0) {

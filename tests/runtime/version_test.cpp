@@ -99,6 +99,17 @@ TEST_F(ProbeTest, FloodOfOutputCannotHangTheProbe) {
   EXPECT_FALSE(Probe(options));
 }
 
+TEST_F(ProbeTest, DescendantKeepingThePipeOpenCannotHangTheProbe) {
+  WriteFile(scratch_ / "rt/lib/i386/libjava.so", "");
+  WriteFile(scratch_ / "rt/bin/java",
+            "#!/bin/sh\necho 'java version \"1.4.2\"' >&2\n/usr/bin/sleep 10 &\nexit 0\n", 0755);
+  timespec start, end;
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  EXPECT_EQ("1.4.2", CheckJREVersion((scratch_ / "rt").c_str()).value_or("<none>"));
+  ::clock_gettime(CLOCK_MONOTONIC, &end);
+  EXPECT_LT(end.tv_sec - start.tv_sec, 5);
+}
+
 TEST_F(ProbeTest, MissingHomeOrProgramGivesNoVersion) {
   EXPECT_FALSE(CheckJREVersion((scratch_ / "absent").c_str()));
   test::MakeDirs(scratch_ / "empty");
