@@ -20,7 +20,8 @@ const char* GetBundledLibraryPath();
 int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, int numArgs,
                 char* const* args);
 
-// Runs the upgrade script with an empty environment; its exit code, or -1.
+// Runs the upgrade script, only when it is this user's regular file that nobody else may
+// write, with an empty environment; its exit code, or -1.
 int InvokeUpgradeTool(const char* path);
 
 }  // namespace launcher

@@ -204,16 +204,5 @@ TEST_F(LaunchTest, ChildGetsExactArgumentsAndLibraryPath) {
   EXPECT_EQ("Error: The Java(TM) Virtual Machine has aborted.\n", ReadFile(home + "/stderr"));
 }
 
-TEST(LibraryPathTest, IsDerivedFromTheApplicationHomeOnce) {
-  std::string report = test::InChild([] {
-    SetApplicationHome("/w/app");
-    ForgetRuntimeCaches();
-    const char* first = GetBundledLibraryPath();
-    SetApplicationHome("/elsewhere");
-    return std::string(first) + (GetBundledLibraryPath() == first ? " kept" : " changed");
-  });
-  EXPECT_EQ("/w/app/package kept", report);
-}
-
 }  // namespace
 }  // namespace launcher
