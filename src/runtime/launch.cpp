@@ -146,8 +146,9 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
 
 int InvokeUpgradeTool(const char* path) {
   // The temporary directory is shared with every user: run only a regular file that this
-  // user owns and nobody else can change. The checked descriptor is what gets executed,
-  // so the file cannot be swapped between the check and the exec.
+  // user owns and nobody else can change. The script is then run by its path, so that it
+  // sees that path as $0; in a sticky temporary directory nobody else can replace a file
+  // this user owns between the check and the exec.
   UniqueFd script(::open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!script.valid()) return -1;
   struct stat st;
@@ -161,10 +162,7 @@ int InvokeUpgradeTool(const char* path) {
   char* envp[] = {nullptr};
   pid_t pid = ::fork();
   if (pid == 0) {
-    // An interpreter reads the script through /dev/fd/N, so the descriptor must survive
-    // the exec.
-    ::fcntl(script.get(), F_SETFD, 0);
-    ::fexecve(script.get(), argv, envp);
+    ::execve(copy.c_str(), argv, envp);
     ::_exit(127);
   }
   if (pid < 0) return -1;

@@ -22,6 +22,7 @@ std::string Script(const std::string& dir, int code) {
   return "#!/bin/sh\n"
          "/usr/bin/env > '" + dir + "/ran.env'\n"
          "pwd -P > '" + dir + "/ran.cwd'\n"
+         "echo \"$0\" > '" + dir + "/ran.arg0'\n"
          "exit " + std::to_string(code) + "\n";
 }
 
@@ -56,6 +57,7 @@ TEST_F(UpgradeTest, RunsOwnScriptWithEmptyEnvironmentInCurrentDirectory) {
   ASSERT_TRUE(::realpath(scratch_.path().c_str(), cwd));
   EXPECT_EQ(std::string("PWD=") + cwd + "\n", ReadFile(tmp_ + "/ran.env"));
   EXPECT_EQ(std::string(cwd) + "\n", ReadFile(tmp_ + "/ran.cwd"));
+  EXPECT_EQ(script_ + "\n", ReadFile(tmp_ + "/ran.arg0")) << "scripts locate themselves by $0";
   EXPECT_TRUE(Exists(script_)) << "removing the script is the caller's business";
   ::unsetenv("LAUNCHER_UPGRADE_MARK");
 }
