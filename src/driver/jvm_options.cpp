@@ -8,8 +8,8 @@
 namespace launcher {
 namespace {
 
-// The strings are never freed: the list is read until the Java process has been started.
-std::vector<JavaVMOption> options;
+// Never destroyed, nor its strings freed: the list lives until the process ends.
+std::vector<JavaVMOption>& options = *new std::vector<JavaVMOption>;
 
 }  // namespace
 
