@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "host/process.h"
 #include "host/tempdir.h"
@@ -37,7 +37,7 @@ char workdirBuffer[PATH_MAX];
 std::atomic<const char*> workdir{nullptr};
 
 // Who runs the clean-up: the first to move it out of kNotStarted, in the normal flow or
-// in a handler on any thread. Everyone else waits for kDone.
+// in a handler. A handler that comes later waits for kDone.
 enum CleanupState : int { kNotStarted, kRunning, kDone };
 std::atomic<int> cleanupState{kNotStarted};
 
@@ -56,8 +56,21 @@ void WaitForCleanup() {
   }
 }
 
-// The handlers' clean-up: only write(2), the descriptor-relative removal and atomics.
-void CleanUpInHandler() {
+// A signal may land on the toolkit's dispatch thread while the main thread is still
+// writing into the working directory; removing the tree then would leave what the main
+// thread writes next. The main thread gets the signal instead, and this thread waits for
+// the end of the process.
+void RunOnMainThread(int signal) {
+  pid_t process = ::getpid();
+  if (::syscall(SYS_gettid) == process) return;
+  ::syscall(SYS_tgkill, process, process, signal);
+  for (;;) ::pause();
+}
+
+// The handlers' clean-up: only write(2), raw system calls, the descriptor-relative removal
+// and atomics.
+void CleanUpInHandler(int signal) {
+  RunOnMainThread(signal);
   if (!ClaimCleanup()) {
     WaitForCleanup();
     return;
@@ -117,15 +130,10 @@ const char* GetWorkingDirectory() { return workdir.load(); }
 void SetDoCleanup(bool value) { doCleanup = value; }
 
 void PrepareToExit() {
-  // Blocked here, a signal waits until the clean-up is done and then only ends the run;
-  // on another thread, its handler waits for the same point.
+  // Handlers run on this thread only; blocked here, a signal waits until the clean-up is
+  // done and its handler then only ends the run.
   SignalBlock block;
-  static bool called = false;
-  if (std::exchange(called, true)) return;
-  if (!ClaimCleanup()) {
-    // A handler on another thread is cleaning up and will end the process.
-    for (;;) ::pause();
-  }
+  if (!ClaimCleanup()) return;  // done already
   StatusMessage("performing_cleanup");
   if (doCleanup) Cleanup();
   DeleteWorkingDirectory();
@@ -136,16 +144,16 @@ void DeleteWorkingDirectory() {
   if (const char* dir = workdir.exchange(nullptr)) DeleteFilesAndDirectories(dir, nullptr);
 }
 
-void HandleSignalAndExit(int) {
-  CleanUpInHandler();
+void HandleSignalAndExit(int signal) {
+  CleanUpInHandler(signal);
   ::_exit(255);
 }
 
-void HandleSignalAndAbort(int) {
+void HandleSignalAndAbort(int signal) {
   struct sigaction fallback = {};
   sigemptyset(&fallback.sa_mask);
   fallback.sa_handler = SIG_DFL;
-  CleanUpInHandler();
+  CleanUpInHandler(signal);
   // Otherwise abort's SIGABRT would enter this handler again.
   ::sigaction(SIGABRT, &fallback, nullptr);
   std::abort();
