@@ -3,7 +3,6 @@
 #include <limits.h>
 #include <pthread.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,8 +35,7 @@ std::atomic<const CleanupLine*> cleanupLine{nullptr};
 char workdirBuffer[PATH_MAX];
 std::atomic<const char*> workdir{nullptr};
 
-// Who runs the clean-up: the first to move it out of kNotStarted, in the normal flow or
-// in a handler. A handler that comes later waits for kDone.
+// The clean-up runs once: in the normal flow or in a handler, whichever claims it first.
 enum CleanupState : int { kNotStarted, kRunning, kDone };
 std::atomic<int> cleanupState{kNotStarted};
 
@@ -46,14 +44,6 @@ bool doCleanup = false;
 bool ClaimCleanup() {
   int expected = kNotStarted;
   return cleanupState.compare_exchange_strong(expected, kRunning);
-}
-
-// Lets a handler on another thread finish what it started; it then ends the process.
-void WaitForCleanup() {
-  while (cleanupState.load() != kDone) {
-    timespec pause{0, 10 * 1000 * 1000};
-    ::nanosleep(&pause, nullptr);
-  }
 }
 
 // A signal may land on the toolkit's dispatch thread while the main thread is still
@@ -71,11 +61,11 @@ void RunOnMainThread(int signal) {
 // and atomics.
 void CleanUpInHandler(int signal) {
   RunOnMainThread(signal);
-  if (!ClaimCleanup()) {
-    WaitForCleanup();
-    return;
+  // Not claimed: the normal clean-up, which blocks signals on this thread, has finished.
+  if (!ClaimCleanup()) return;
+  if (const CleanupLine* line = cleanupLine.load()) {
+    WriteAll(STDOUT_FILENO, line->text, line->length);
   }
-  if (const CleanupLine* line = cleanupLine.load()) WriteAll(STDOUT_FILENO, line->text, line->length);
   DeleteWorkingDirectory();
   cleanupState.store(kDone);
 }
