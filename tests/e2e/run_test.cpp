@@ -97,17 +97,25 @@ TEST_F(FullRun, SilentRunSharesOneAbsoluteStateFileAndOrdersRepeatedOptions) {
   ExpectNothingLeft();
 }
 
-TEST_F(FullRun, RelativeJavaHomeIsTakenFromTheCurrentDirectory) {
+TEST_F(FullRun, RelativeJavaHomeOfADevelopmentKitPutsItsToolsFirstOnTheClassPath) {
   MakeInstaller(installer, StandardPayload());
-  std::string home = Runtime("jre");
-  RunOptions options = Options({"-console", "-javahome", "jre", "-tmpdir", tmp});
+  FakeRuntimeOptions jdk;
+  jdk.jdk = true;
+  std::string home = Runtime("jdk", jdk);  // scratch/jdk/jre
+  RunOptions options = Options({"-console", "-javahome", "jdk", "-tmpdir", tmp});
   options.cwd = scratch.path();
   RunResult run = Launch(options);
   EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, kFullRunOutput);
   EXPECT_EQ(run.err, "");
-  LaunchRecord record = ReadLaunchRecord(FakeRuntimeRecordPath(scratch / "jre", {}));
+  LaunchRecord record = ReadLaunchRecord(FakeRuntimeRecordPath(scratch / "jdk", jdk));
   ASSERT_TRUE(record.present);
-  EXPECT_EQ(record.argv.at(0), scratch / "jre/bin/java");
+  ASSERT_EQ(home, scratch / "jdk/jre");
+  std::string workdir = RecordedWorkDir(record);
+  EXPECT_EQ(record.argv.at(0), home + "/bin/java");
+  EXPECT_EQ(Property(record, "java.class.path"),
+            home + "/lib/tools.jar:" + home + "/classes:" + workdir + ":" + workdir +
+                "/package/PackageFormat.jar");
   ExpectNothingLeft();
 }
 
