@@ -111,7 +111,9 @@ bool ParseArguments(int argc, const char* const* argv, Arguments* arguments, int
   // The current directory is read only when a relative value needs it; a removed current
   // directory then ends the parse like any unusable argument.
   std::optional<std::string> cwd;
-  if (!MakeAbsolute(&parsed.javaHome, &cwd)) return Refuse("no_valid_arg", parsed.javaHome->c_str());
+  if (!MakeAbsolute(&parsed.javaHome, &cwd)) {
+    return Refuse("no_valid_arg", parsed.javaHome->c_str());
+  }
   if (!MakeAbsolute(&stateFile, &cwd)) return Refuse("no_valid_arg", stateFile->c_str());
 
   if (!parsed.console && !silent) {

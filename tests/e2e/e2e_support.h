@@ -184,7 +184,8 @@ class InstallerTest : public ::testing::Test {
     return MakeFakeRuntime(scratch / name, options);
   }
 
-  RunOptions Options(std::vector<std::string> args, std::map<std::string, std::string> extraEnv = {}) {
+  RunOptions Options(std::vector<std::string> args,
+                     std::map<std::string, std::string> extraEnv = {}) {
     RunOptions options;
     options.argv = {installer};
     options.argv.insert(options.argv.end(), args.begin(), args.end());

@@ -129,8 +129,8 @@ TEST_F(FullRun, UnusableJavaHomeFallsBackToTheSearchWithoutAMessage) {
   MakeInstaller(installer, StandardPayload());
   MakeDirs(scratch / "nojava");
   std::string home = Runtime("jre");
-  RunResult run = Launch(
-      Options({"-console", "-javahome", scratch / "nojava", "-tmpdir", tmp}, {{"JAVA_HOME", home}}));
+  RunResult run = Launch(Options({"-console", "-javahome", scratch / "nojava", "-tmpdir", tmp},
+                                 {{"JAVA_HOME", home}}));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, kFullRunOutput);
   EXPECT_EQ(run.err, "");
@@ -178,7 +178,8 @@ TEST_F(FullRun, UpgradeRequestRunsTheScriptFromTheTempDirAndRemovesIt) {
                 "for a in \"$@\"; do case \"$a\" in -Dtemp.dir=*) t=\"${a#-Dtemp.dir=}\";; "
                 "esac; done\n"
                 "printf '#!/bin/sh\\n/usr/bin/env > " + marks + "/env\\npwd -P > " + marks +
-                    "/cwd\\n/usr/bin/ls > " + marks + "/ls\\nexit 7\\n' > \"$t/UpgradeInvoker.sh\"\n"
+                    "/cwd\\n/usr/bin/ls > " + marks + "/ls\\nexit 7\\n' > " +
+                    "\"$t/UpgradeInvoker.sh\"\n"
                 "chmod 755 \"$t/UpgradeInvoker.sh\"");
   RunResult run = Launch(Options({"-console", "-tmpdir", tmp}, {{"JAVA_HOME", home}}));
   EXPECT_EQ(run.exitCode, 10);
