@@ -1,0 +1,190 @@
+// Runs killed by SIGTERM or SIGINT at random moments of the three long stages: each must end
+// with 255, remove its working directory and touch nothing else in the temporary directory.
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "campaign/campaign_support.h"
+
+namespace launcher::campaign {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kCleanupLine[] = "Deleting temporary files...\n";
+constexpr char kUpToProbe[] =
+    "Checking available disk space...\n"
+    "Checking Java(TM) 2 Runtime Environment...\n"
+    "Extracting Java(TM) 2 Runtime Environment files...\n";
+constexpr char kExtracting[] = "Extracting installation files...\n";
+constexpr char kLaunching[] = "Launching Java(TM) 2 Runtime Environment...\n";
+
+// The share of the campaign's kills that falls to one stage: the first stage takes the
+// remainder.
+int KillsFor(int stage) {
+  int total = CampaignCount("LAUNCHER_CAMPAIGN_KILLS", 100);
+  return stage == 0 ? total - 2 * (total / 3) : total / 3;
+}
+
+struct Tally {
+  int runs = 0;
+  int exited255 = 0;
+  int clean = 0;         // no working directory left, neighbour intact
+  int inStage = 0;       // the output shows that the signal hit the stage aimed at
+  int sigterm = 0;
+  std::vector<std::string> failures;
+
+  void Add(int run, int sig, const RunResult& result, const std::vector<std::string>& left,
+           const std::string& expectedOut) {
+    ++runs;
+    if (sig == SIGTERM) ++sigterm;
+    if (result.exitCode == 255) ++exited255;
+    if (left.empty()) ++clean;
+    if (result.out == expectedOut) ++inStage;
+    if (result.exitCode != 255 || !left.empty() || !result.err.empty() ||
+        result.out != expectedOut) {
+      std::string what = "run " + std::to_string(run) + " (" + SignalName(sig) + "): status " +
+                         std::to_string(result.exitCode) + ", signal " +
+                         std::to_string(result.signal) + ", stdout '" + result.out +
+                         "', stderr '" + result.err + "'";
+      for (const auto& name : left) what += ", left " + name;
+      failures.push_back(what);
+    }
+  }
+
+  void Check(const char* stage) const {
+    Report("kills during %s: %d runs (%d SIGTERM, %d SIGINT), %d exited 255, %d left no "
+           "working directory, %d hit the stage, seed %llu",
+           stage, runs, sigterm, runs - sigterm, exited255, clean, inStage,
+           static_cast<unsigned long long>(CampaignSeed()));
+    for (const auto& failure : failures) ADD_FAILURE() << stage << ": " << failure;
+    EXPECT_EQ(exited255, runs);
+    EXPECT_EQ(clean, runs);
+    EXPECT_EQ(inStage, runs);
+  }
+};
+
+// Polls until ready() holds; false after the timeout.
+bool Await(const std::function<bool()>& ready, std::chrono::seconds timeout) {
+  auto end = Clock::now() + timeout;
+  while (!ready()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Starts a run, waits until ready() holds, waits delay more, sends sig and collects the run.
+// Children that outlive the launcher (a probe, the Java process) share its group and go too.
+RunResult KillWhen(const World& world, const std::function<bool()>& ready,
+                   std::chrono::microseconds delay, int sig) {
+  Background run(world.Options());
+  bool reached = Await(ready, std::chrono::seconds(60));
+  if (reached) {
+    std::this_thread::sleep_for(delay);
+    run.Signal(sig);
+  }
+  RunResult result = run.Wait();
+  ::kill(-run.pid(), SIGKILL);
+  if (!reached) result.err = "(the stage was never reached) " + result.err;
+  return result;
+}
+
+int RandomSignal(std::mt19937_64& random) { return random() % 2 ? SIGTERM : SIGINT; }
+
+// The payload is many small files, so that extraction lasts long enough to be hit at any
+// of its entries; the signal comes once a randomly chosen entry exists.
+TEST(Kills, DuringExtractionEndWith255AndLeaveNoWorkDir) {
+  constexpr int kDataEntries = 3000;
+  ScratchDir scratch;
+  World world(scratch.path(), {});
+  Entries payload = StandardPayload();
+  std::string block(4096, 'b');
+  for (int i = 0; i < kDataEntries; ++i) payload.emplace_back("data/" + std::to_string(i), block);
+  MakeInstaller(world.installer, payload);
+
+  auto random = Generator("DuringExtraction");
+  Tally tally;
+  for (int run = 0; run < KillsFor(0); ++run) {
+    int entry = static_cast<int>(random() % (kDataEntries * 9 / 10));
+    auto delay = std::chrono::microseconds(random() % 1000);
+    int sig = RandomSignal(random);
+    std::string workdir;
+    auto reached = [&] {
+      if (workdir.empty()) workdir = world.WorkDir();
+      return !workdir.empty() && Exists(workdir + "/data/" + std::to_string(entry));
+    };
+    RunResult result = KillWhen(world, reached, delay, sig);
+    EXPECT_FALSE(Exists(world.record + ".argv")) << "run " << run << " reached the Java launch";
+    tally.Add(run, sig, result, world.Leftovers(),
+              std::string(kUpToProbe) + kExtracting + kCleanupLine);
+  }
+  tally.Check("extraction");
+}
+
+// The runtime's "-version" answer takes a second; the signal comes at a random moment of it.
+TEST(Kills, DuringTheVersionProbeEndWith255AndLeaveNoWorkDir) {
+  ScratchDir scratch;
+  World world(scratch.path(), {});
+  std::string probing = scratch / "probing";
+  AddProbeStep(world.runtime, "/usr/bin/touch '" + probing + "'; /usr/bin/sleep 1");
+  MakeInstaller(world.installer, StandardPayload());
+
+  auto random = Generator("DuringTheVersionProbe");
+  Tally tally;
+  for (int run = 0; run < KillsFor(1); ++run) {
+    auto delay = std::chrono::microseconds(random() % 800000);
+    int sig = RandomSignal(random);
+    ::unlink(probing.c_str());
+    RunResult result = KillWhen(world, [&] { return Exists(probing); }, delay, sig);
+    tally.Add(run, sig, result, world.Leftovers(), std::string(kUpToProbe) + kCleanupLine);
+  }
+  tally.Check("the version probe");
+}
+
+// The launcher spends the Java run in a 10-second sleep and then in the wait; the signal
+// comes at a random moment of the first 12 seconds. The runs go side by side, each with
+// its own copy of the installer.
+TEST(Kills, DuringTheJavaRunEndWith255AndLeaveNoWorkDir) {
+  ScratchDir scratch;
+  FakeRuntimeOptions java;
+  java.sleepSeconds = 60;
+  std::string model = scratch / "setup";
+  MakeInstaller(model, StandardPayload());
+  std::string bytes = ReadFile(model);
+
+  auto random = Generator("DuringTheJavaRun");
+  int runs = KillsFor(2);
+  std::vector<std::unique_ptr<World>> worlds;
+  std::vector<int> signals;
+  std::vector<std::chrono::microseconds> delays;
+  for (int run = 0; run < runs; ++run) {
+    worlds.push_back(std::make_unique<World>(scratch / ("w" + std::to_string(run)), java));
+    WriteFile(worlds.back()->installer, bytes, 0755);
+    signals.push_back(RandomSignal(random));
+    delays.emplace_back(random() % 12000000);
+  }
+  std::vector<RunResult> results(static_cast<size_t>(runs));
+  std::vector<std::thread> threads;
+  for (int run = 0; run < runs; ++run) {
+    threads.emplace_back([&, run] {
+      const World& world = *worlds[static_cast<size_t>(run)];
+      results[static_cast<size_t>(run)] =
+          KillWhen(world, [&] { return Exists(world.record + ".cwd"); },
+                   delays[static_cast<size_t>(run)], signals[static_cast<size_t>(run)]);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+
+  Tally tally;
+  for (int run = 0; run < runs; ++run) {
+    tally.Add(run, signals[static_cast<size_t>(run)], results[static_cast<size_t>(run)],
+              worlds[static_cast<size_t>(run)]->Leftovers(),
+              std::string(kUpToProbe) + kExtracting + kLaunching + kCleanupLine);
+  }
+  tally.Check("the Java run");
+}
+
+}  // namespace
+}  // namespace launcher::campaign
