@@ -60,6 +60,15 @@ inline void AddProbeStep(const std::string& runtimeHome, const std::string& line
   WriteFile(java, script, 0755);
 }
 
+// A display number with no server, so that nothing ever opens a window (a test server
+// may well be listening on :0).
+inline std::string DeadDisplay() {
+  for (int number = 6000 + ::getpid() % 3000;; ++number) {
+    std::string n = std::to_string(number);
+    if (!Exists("/tmp/.X11-unix/X" + n) && !Exists("/tmp/.X" + n + "-lock")) return ":" + n;
+  }
+}
+
 // An installer, its temporary directory and its runtime, apart from every other world, so
 // that worlds can run side by side (different files: different locks).
 struct World {
@@ -90,6 +99,7 @@ struct World {
     options.argv.insert(options.argv.end(), {"-tmpdir", tmp});
     auto env = BaseEnv(tmp);
     env["JAVA_HOME"] = runtime;
+    env["DISPLAY"] = DeadDisplay();
     options.env = env;
     options.timeoutSeconds = 120;
     return options;

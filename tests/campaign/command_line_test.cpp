@@ -169,15 +169,6 @@ class Rules {
   std::string display_;
 };
 
-// A display number with no server, so that nothing ever opens a window (a test server
-// may well be listening on :0).
-std::string DeadDisplay() {
-  for (int number = 6000 + ::getpid() % 3000;; ++number) {
-    std::string n = std::to_string(number);
-    if (!Exists("/tmp/.X11-unix/X" + n) && !Exists("/tmp/.X" + n + "-lock")) return ":" + n;
-  }
-}
-
 // Printable form of a command line for failure reports: C escapes for every odd byte.
 std::string Escaped(const std::vector<std::string>& words) {
   std::string text;
