@@ -24,6 +24,8 @@ struct FullFileSystem {
   int entryLength;
 };
 
+void PrintTo(const FullFileSystem& fileSystem, std::ostream* os) { *os << fileSystem.name; }
+
 class FullDuringExtraction : public ::testing::TestWithParam<FullFileSystem> {
  protected:
   void TearDown() override {
