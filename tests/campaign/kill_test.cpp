@@ -1,5 +1,7 @@
-// Runs killed by SIGTERM or SIGINT at random moments of the three long stages: each must end
-// with 255, remove its working directory and touch nothing else in the temporary directory.
+// Runs killed by SIGTERM or SIGINT at random moments of the three long stages, sent to the
+// launcher alone or, as a terminal's Ctrl-C does, to its whole process group (its probe or
+// Java child too): each must end with 255, remove its working directory and touch nothing
+// else in the temporary directory.
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -33,18 +35,21 @@ struct Tally {
   int clean = 0;         // no working directory left, neighbour intact
   int inStage = 0;       // the output shows that the signal hit the stage aimed at
   int sigterm = 0;
+  int toGroup = 0;
   std::vector<std::string> failures;
 
-  void Add(int run, int sig, const RunResult& result, const std::vector<std::string>& left,
-           const std::string& expectedOut) {
+  void Add(int run, int sig, bool group, const RunResult& result,
+           const std::vector<std::string>& left, const std::string& expectedOut) {
     ++runs;
     if (sig == SIGTERM) ++sigterm;
+    if (group) ++toGroup;
     if (result.exitCode == 255) ++exited255;
     if (left.empty()) ++clean;
     if (result.out == expectedOut) ++inStage;
     if (result.exitCode != 255 || !left.empty() || !result.err.empty() ||
         result.out != expectedOut) {
-      std::string what = "run " + std::to_string(run) + " (" + SignalName(sig) + "): status " +
+      std::string what = "run " + std::to_string(run) + " (" + SignalName(sig) +
+                         (group ? " to the group" : "") + "): status " +
                          std::to_string(result.exitCode) + ", signal " +
                          std::to_string(result.signal) + ", stdout '" + result.out +
                          "', stderr '" + result.err + "'";
@@ -54,9 +59,9 @@ struct Tally {
   }
 
   void Check(const char* stage) const {
-    Report("kills during %s: %d runs (%d SIGTERM, %d SIGINT), %d exited 255, %d left no "
-           "working directory, %d hit the stage, seed %llu",
-           stage, runs, sigterm, runs - sigterm, exited255, clean, inStage,
+    Report("kills during %s: %d runs (%d SIGTERM, %d SIGINT; %d to the process group), %d "
+           "exited 255, %d left no working directory, %d hit the stage, seed %llu",
+           stage, runs, sigterm, runs - sigterm, toGroup, exited255, clean, inStage,
            static_cast<unsigned long long>(CampaignSeed()));
     for (const auto& failure : failures) ADD_FAILURE() << stage << ": " << failure;
     EXPECT_EQ(exited255, runs);
@@ -75,23 +80,34 @@ bool Await(const std::function<bool()>& ready, std::chrono::seconds timeout) {
   return true;
 }
 
-// Starts a run, waits until ready() holds, waits delay more, sends sig and collects the run.
-// Children that outlive the launcher (a probe, the Java process) share its group and go too.
-RunResult KillWhen(const World& world, const std::function<bool()>& ready,
-                   std::chrono::microseconds delay, int sig) {
+// One kill: which signal, to whom, how long after the stage's mark.
+struct Kill {
+  int sig;
+  bool group;
+  std::chrono::microseconds delay;
+};
+
+Kill RandomKill(std::mt19937_64& random, int maxDelayMicros) {
+  int sig = random() % 2 ? SIGTERM : SIGINT;
+  bool group = random() % 2 == 0;
+  return {sig, group, std::chrono::microseconds(random() % maxDelayMicros)};
+}
+
+// Starts a run, waits until ready() holds, then as long as the kill says, sends the signal
+// and collects the run. Children that outlive the launcher (a probe, the Java process)
+// share its group and go afterwards.
+RunResult KillWhen(const World& world, const std::function<bool()>& ready, const Kill& kill) {
   Background run(world.Options());
   bool reached = Await(ready, std::chrono::seconds(60));
   if (reached) {
-    std::this_thread::sleep_for(delay);
-    run.Signal(sig);
+    std::this_thread::sleep_for(kill.delay);
+    ::kill(kill.group ? -run.pid() : run.pid(), kill.sig);
   }
   RunResult result = run.Wait();
   ::kill(-run.pid(), SIGKILL);
   if (!reached) result.err = "(the stage was never reached) " + result.err;
   return result;
 }
-
-int RandomSignal(std::mt19937_64& random) { return random() % 2 ? SIGTERM : SIGINT; }
 
 // The payload is many small files, so that extraction lasts long enough to be hit at any
 // of its entries; the signal comes once a randomly chosen entry exists.
@@ -108,16 +124,15 @@ TEST(Kills, DuringExtractionEndWith255AndLeaveNoWorkDir) {
   Tally tally;
   for (int run = 0; run < KillsFor(0); ++run) {
     int entry = static_cast<int>(random() % (kDataEntries * 9 / 10));
-    auto delay = std::chrono::microseconds(random() % 1000);
-    int sig = RandomSignal(random);
+    Kill kill = RandomKill(random, 1000);
     std::string workdir;
     auto reached = [&] {
       if (workdir.empty()) workdir = world.WorkDir();
       return !workdir.empty() && Exists(workdir + "/data/" + std::to_string(entry));
     };
-    RunResult result = KillWhen(world, reached, delay, sig);
+    RunResult result = KillWhen(world, reached, kill);
     EXPECT_FALSE(Exists(world.record + ".argv")) << "run " << run << " reached the Java launch";
-    tally.Add(run, sig, result, world.Leftovers(),
+    tally.Add(run, kill.sig, kill.group, result, world.Leftovers(),
               std::string(kUpToProbe) + kExtracting + kCleanupLine);
   }
   tally.Check("extraction");
@@ -134,11 +149,11 @@ TEST(Kills, DuringTheVersionProbeEndWith255AndLeaveNoWorkDir) {
   auto random = Generator("DuringTheVersionProbe");
   Tally tally;
   for (int run = 0; run < KillsFor(1); ++run) {
-    auto delay = std::chrono::microseconds(random() % 800000);
-    int sig = RandomSignal(random);
+    Kill kill = RandomKill(random, 800000);
     ::unlink(probing.c_str());
-    RunResult result = KillWhen(world, [&] { return Exists(probing); }, delay, sig);
-    tally.Add(run, sig, result, world.Leftovers(), std::string(kUpToProbe) + kCleanupLine);
+    RunResult result = KillWhen(world, [&] { return Exists(probing); }, kill);
+    tally.Add(run, kill.sig, kill.group, result, world.Leftovers(),
+              std::string(kUpToProbe) + kCleanupLine);
   }
   tally.Check("the version probe");
 }
@@ -157,13 +172,11 @@ TEST(Kills, DuringTheJavaRunEndWith255AndLeaveNoWorkDir) {
   auto random = Generator("DuringTheJavaRun");
   int runs = KillsFor(2);
   std::vector<std::unique_ptr<World>> worlds;
-  std::vector<int> signals;
-  std::vector<std::chrono::microseconds> delays;
+  std::vector<Kill> kills;
   for (int run = 0; run < runs; ++run) {
     worlds.push_back(std::make_unique<World>(scratch / ("w" + std::to_string(run)), java));
     WriteFile(worlds.back()->installer, bytes, 0755);
-    signals.push_back(RandomSignal(random));
-    delays.emplace_back(random() % 12000000);
+    kills.push_back(RandomKill(random, 12000000));
   }
   std::vector<RunResult> results(static_cast<size_t>(runs));
   std::vector<std::thread> threads;
@@ -172,14 +185,15 @@ TEST(Kills, DuringTheJavaRunEndWith255AndLeaveNoWorkDir) {
       const World& world = *worlds[static_cast<size_t>(run)];
       results[static_cast<size_t>(run)] =
           KillWhen(world, [&] { return Exists(world.record + ".cwd"); },
-                   delays[static_cast<size_t>(run)], signals[static_cast<size_t>(run)]);
+                   kills[static_cast<size_t>(run)]);
     });
   }
   for (auto& thread : threads) thread.join();
 
   Tally tally;
   for (int run = 0; run < runs; ++run) {
-    tally.Add(run, signals[static_cast<size_t>(run)], results[static_cast<size_t>(run)],
+    const Kill& kill = kills[static_cast<size_t>(run)];
+    tally.Add(run, kill.sig, kill.group, results[static_cast<size_t>(run)],
               worlds[static_cast<size_t>(run)]->Leftovers(),
               std::string(kUpToProbe) + kExtracting + kLaunching + kCleanupLine);
   }
