@@ -4,9 +4,11 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -25,6 +27,7 @@ x11::XtAppContext appcontext = nullptr;
 x11::Widget appshell = nullptr;
 x11::Widget statusdialog = nullptr;
 std::atomic<bool> dispatch{false};
+std::atomic<bool> xtfailed{false};
 pthread_mutex_t lock;
 
 namespace {
@@ -223,7 +226,22 @@ int HandleX11Error(x11::Display*, x11::ErrorEvent*) {
   return 0;
 }
 
-void HandleXtError(char*) { SetPrintToConsole(1); }
+// Xt's callers are compiled not to expect its error handler to return (libXt falls through
+// into other code and the process crashes), so this handler never returns.
+void HandleXtError(char* message) {
+  SetPrintToConsole(1);
+  xtfailed = true;
+  if (dispatchThreadStarted && ::pthread_equal(::pthread_self(), dispatchThread)) {
+    // The run goes on with terminal output; the dispatch thread lets go of `lock` and stays
+    // parked here for good, since unwinding through Xt's frames is not safe either.
+    ::pthread_mutex_unlock(&lock);
+    for (;;) ::pause();
+  }
+  // On the thread that runs the launcher nothing can be unwound safely: end the process as
+  // Xt itself would, with the reason on the terminal.
+  _fprintf(stderr, "X Toolkit Error: %s\n", message != nullptr ? message : "");
+  std::exit(1);
+}
 
 int HandleX11IOError(x11::Display*) {
   SetPrintToConsole(1);
@@ -236,6 +254,10 @@ ToolkitLock::ToolkitLock() {
   X11Functions* funcs = LoadX11(true);
   if (funcs == nullptr || !dispatch) return;
   if (::pthread_mutex_lock(&lock) != 0) return;
+  if (xtfailed) {
+    ::pthread_mutex_unlock(&lock);
+    return;
+  }
   funcs_ = funcs;
 }
 

@@ -21,6 +21,8 @@ extern x11::Widget appshell;
 extern x11::Widget statusdialog;
 // Set while `lock` exists and the dispatch thread should run; read by that thread.
 extern std::atomic<bool> dispatch;
+// Set after an Xt error: the toolkit's state can no longer be trusted and is never used again.
+extern std::atomic<bool> xtfailed;
 // Recursive: the window routines call CenterAndManageChild with it already held.
 extern pthread_mutex_t lock;
 
@@ -29,8 +31,9 @@ void* DispatchX11Events(void* unused);
 
 // X protocol error handler: turns console output on and returns 0.
 int HandleX11Error(x11::Display* display, x11::ErrorEvent* event);
-// The same for Xt errors, with the Xt handler's signature.
-void HandleXtError(char* message);
+// Xt error handler: turns console output on and, since Xt can't go on, parks the dispatch
+// thread for good or, on any other thread, ends the process (status 1, reason on stderr).
+[[noreturn]] void HandleXtError(char* message);
 // X I/O error handler: turns console output on and returns 0.
 int HandleX11IOError(x11::Display* display);
 // Xt warning handler: swallows the warning.

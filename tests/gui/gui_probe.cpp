@@ -2,7 +2,8 @@
 // watch its windows from outside. Replies go to descriptor 3; standard output and standard
 // error are left to the terminal routes under test.
 //
-//   load | status TEXT | error TEXT | info TEXT | hide | text | locale | console | loaded | quit
+//   load | status TEXT | error TEXT | info TEXT | hide | text | locale | console | loaded |
+//   xterror | xterror-dispatch | quit
 //
 // "\n" in TEXT stands for a line feed.
 #include <dlfcn.h>
@@ -104,6 +105,12 @@ std::string StatusText() {
   return result;
 }
 
+// Asks for a dialog without a parent, which Xt reports as an error.
+bool CreateOrphanDialog(X11Functions* x) {
+  x->XmCreateTemplateDialog(nullptr, "Orphan", nullptr, 0);
+  return true;
+}
+
 }  // namespace
 }  // namespace launcher
 
@@ -141,6 +148,29 @@ int main() {
       if (handle != nullptr) ::dlclose(handle);
       Reply("loaded library=" + std::to_string(handle != nullptr) +
             " threads=" + std::to_string(ThreadCount()));
+    } else if (command == "xterror") {
+      ToolkitLock toolkit;
+      Reply(toolkit.get() != nullptr && CreateOrphanDialog(toolkit.get())
+                ? "xterror returned console=" + std::to_string(GetPrintToConsole())
+                : "xterror unavailable");
+    } else if (command == "xterror-dispatch") {
+      // The error comes from an exposure handler of the status window, which runs on the
+      // dispatch thread once the window is shown.
+      using Handler = void (*)(x11::Widget, void*, x11::Event*, unsigned char*);
+      using AddHandler = void (*)(x11::Widget, long, unsigned char, Handler, void*);
+      auto addHandler = reinterpret_cast<AddHandler>(::dlsym(libgui, "XtAddEventHandler"));
+      ToolkitLock toolkit;
+      if (toolkit.get() == nullptr || addHandler == nullptr || statusdialog == nullptr) {
+        Reply("xterror-dispatch unavailable");
+        continue;
+      }
+      constexpr long kExposureMask = 1L << 15;
+      addHandler(statusdialog, kExposureMask, 0,
+                 [](x11::Widget, void*, x11::Event*, unsigned char*) {
+                   CreateOrphanDialog(x11funcs);
+                 },
+                 nullptr);
+      Reply("xterror-dispatch armed");
     } else if (command == "quit") {
       Reply("quit");
       break;

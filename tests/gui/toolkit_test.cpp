@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "gui/x_session.h"
 #include "support/process.h"
@@ -99,6 +101,46 @@ TEST_F(LocaleTest, SupportedLocaleIsKept) {
   std::string before = probe.Ask("locale");
   EXPECT_EQ(probe.Ask("load"), "load 1 console=0");
   EXPECT_EQ(probe.Ask("locale"), before);
+}
+
+}  // namespace
+}  // namespace launcher::test
+
+namespace launcher::test {
+namespace {
+
+using XtErrorTest = GraphicalTest;
+
+// Xt does not survive a returning error handler (libXt crashes); on the launcher's own thread
+// the process ends with status 1 and the reason, instead of a segmentation fault.
+TEST_F(XtErrorTest, XtErrorOnLauncherThreadEndsRunWithReasonNotCrash) {
+  Probe probe(EnvironmentFor(display()));
+  ASSERT_EQ(probe.Ask("load"), "load 1 console=0");
+  probe.Send("xterror");
+  auto finished = probe.Finish();
+  EXPECT_EQ(finished.exitCode, 1);
+  EXPECT_EQ(finished.err, "X Toolkit Error: XtCreatePopupShell requires non-NULL parent\n");
+}
+
+// On the dispatch thread only that thread stops; the run goes on with terminal output.
+TEST_F(XtErrorTest, XtErrorOnDispatchThreadMovesLaterOutputToTerminal) {
+  Probe probe(EnvironmentFor(display()));
+  ASSERT_EQ(probe.Ask("load"), "load 1 console=0");
+  EXPECT_EQ(probe.Ask("status Unzipping "), "status 0");  // creates the window, unshown
+  ASSERT_EQ(probe.Ask("xterror-dispatch"), "xterror-dispatch armed");
+  EXPECT_EQ(probe.Ask("status files...\\n"), "status 9");
+  std::string console;
+  for (int i = 0; i < 50 && console != "console 1"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    console = probe.Ask("console");
+  }
+  EXPECT_EQ(console, "console 1");
+  EXPECT_EQ(probe.Ask("status Cleaning up...\\n"), "status 15");
+  EXPECT_EQ(probe.Ask("error Error: late\\n"), "error 12");
+  auto finished = probe.Finish();
+  EXPECT_EQ(finished.exitCode, 0);
+  EXPECT_EQ(finished.out, "Cleaning up...\n");
+  EXPECT_EQ(finished.err, "Error: late\n");
 }
 
 }  // namespace
