@@ -92,8 +92,8 @@ void CenterAndManageChild(x11::Widget widget) {
   X11Functions* x = toolkit.get();
   if (x == nullptr) return;
   const x11::Screen* screen = x->XtScreenOfObject(widget);
-  const auto screenWidth = static_cast<std::uint16_t>(screen->width);
-  const auto screenHeight = static_cast<std::uint16_t>(screen->height);
+  const auto screenWidth = static_cast<std::uint16_t>(screen != nullptr ? screen->width : 0);
+  const auto screenHeight = static_cast<std::uint16_t>(screen != nullptr ? screen->height : 0);
   if (!x->XtIsManaged(widget)) {
     x->XtManageChild(widget);
   } else {
