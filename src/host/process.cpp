@@ -1,5 +1,7 @@
 #include "host/process.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,6 +12,30 @@
 namespace launcher {
 
 void FlushAllStreams() { std::fflush(nullptr); }
+
+ForkSignalGuard::ForkSignalGuard() {
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &saved_);
+}
+
+ForkSignalGuard::~ForkSignalGuard() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+void ForkSignalGuard::InChild() const {
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction current;
+    if (::sigaction(sig, nullptr, &current) != 0) continue;
+    bool caught = (current.sa_flags & SA_SIGINFO) != 0 ||
+                  (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+    if (!caught) continue;  // ignored ones stay ignored, as across exec
+    struct sigaction reset = {};
+    reset.sa_handler = SIG_DFL;
+    sigemptyset(&reset.sa_mask);
+    ::sigaction(sig, &reset, nullptr);
+  }
+  // The child has one thread; sigprocmask, unlike pthread_sigmask, is async-signal-safe.
+  ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
 
 pid_t WaitForChild(pid_t pid, int* status) {
   for (;;) {

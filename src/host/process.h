@@ -1,6 +1,7 @@
 // Small helpers for forking children: flushing, waiting, decoding, writing, sleeping.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -9,6 +10,23 @@ namespace launcher {
 
 // Flushes every stdio output stream, so nothing buffered is written twice after a fork.
 void FlushAllStreams();
+
+// Holds every signal of this thread from before a fork until the parent has gone past it:
+// a child must never run the launcher's handlers (its clean-up line, a removal) before its
+// exec, which a terminal's interrupt to the whole group otherwise makes it do.
+class ForkSignalGuard {
+ public:
+  ForkSignalGuard();
+  ~ForkSignalGuard();
+  ForkSignalGuard(const ForkSignalGuard&) = delete;
+  ForkSignalGuard& operator=(const ForkSignalGuard&) = delete;
+  // In the child: caught signals back to their default action, then the old mask, so a
+  // signal held meanwhile ends the child as it would the program. Async-signal-safe.
+  void InChild() const;
+
+ private:
+  sigset_t saved_;
+};
 
 // waitpid(pid, status, 0), retried on EINTR; the pid, or -1 when the wait fails.
 pid_t WaitForChild(pid_t pid, int* status);

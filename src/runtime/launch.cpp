@@ -122,11 +122,16 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
   std::string aborted = RenderPlain(GetLocalizedMessage("java_aborted"));
 
   FlushAllStreams();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execve(argv[0], argv.data(), envp.data());
-    WriteAll(STDERR_FILENO, aborted.data(), aborted.size());
-    ::_exit(1);
+  pid_t pid;
+  {
+    ForkSignalGuard guard;
+    pid = ::fork();
+    if (pid == 0) {
+      guard.InChild();
+      ::execve(argv[0], argv.data(), envp.data());
+      WriteAll(STDERR_FILENO, aborted.data(), aborted.size());
+      ::_exit(1);
+    }
   }
   if (pid < 0) {
     ErrorMessage("java_aborted");
@@ -160,10 +165,15 @@ int InvokeUpgradeTool(const char* path) {
   std::string copy = path;
   char* argv[] = {copy.data(), nullptr};
   char* envp[] = {nullptr};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execve(copy.c_str(), argv, envp);
-    ::_exit(127);
+  pid_t pid;
+  {
+    ForkSignalGuard guard;
+    pid = ::fork();
+    if (pid == 0) {
+      guard.InChild();
+      ::execve(copy.c_str(), argv, envp);
+      ::_exit(127);
+    }
   }
   if (pid < 0) return -1;
   int status = 0;

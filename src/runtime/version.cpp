@@ -127,20 +127,25 @@ std::optional<std::string> CheckJREVersion(const char* home) {
   char* envp[] = {nullptr};
 
   FlushAllStreams();
-  pid_t pid = ::fork();
-  if (pid < 0) return std::nullopt;
-  if (pid == 0) {
-    int fd = writeEnd.get();
-    if (fd == STDERR_FILENO) {
-      ::fcntl(fd, F_SETFD, 0);
-    } else if (::dup2(fd, STDERR_FILENO) < 0) {
+  pid_t pid;
+  {
+    ForkSignalGuard guard;
+    pid = ::fork();
+    if (pid == 0) {
+      guard.InChild();
+      int fd = writeEnd.get();
+      if (fd == STDERR_FILENO) {
+        ::fcntl(fd, F_SETFD, 0);
+      } else if (::dup2(fd, STDERR_FILENO) < 0) {
+        ::_exit(127);
+      }
+      ::close(STDIN_FILENO);
+      ::close(STDOUT_FILENO);
+      ::execve(argv[0], argv, envp);
       ::_exit(127);
     }
-    ::close(STDIN_FILENO);
-    ::close(STDOUT_FILENO);
-    ::execve(argv[0], argv, envp);
-    ::_exit(127);
   }
+  if (pid < 0) return std::nullopt;
 
   // With the parent's write end closed, end of file means every writer has gone.
   writeEnd.reset();

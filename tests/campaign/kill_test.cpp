@@ -200,5 +200,64 @@ TEST(Kills, DuringTheJavaRunEndWith255AndLeaveNoWorkDir) {
   tally.Check("the Java run");
 }
 
+// A terminal's interrupt reaches the launcher's children too, also one that has been forked
+// but has not yet run its program: such a child must not run the launcher's clean-up (a
+// second clean-up line, a second removal) but simply end. The interrupts fall at random
+// moments of the whole start, forks of the version probe and of the Java process included.
+TEST(Kills, GroupInterruptDuringAForkRunsTheCleanUpOnce) {
+  int runs = CampaignCount("LAUNCHER_CAMPAIGN_GROUP_INTERRUPTS", 300);
+  ScratchDir scratch;
+  World world(scratch.path(), {});
+  MakeInstaller(world.installer, StandardPayload());
+  // How long a start takes to reach the Java process here and now.
+  auto started = Clock::now();
+  {
+    Background run(world.Options());
+    EXPECT_TRUE(Await([&] { return Exists(world.record + ".cwd"); }, std::chrono::seconds(60)));
+    run.Signal(SIGKILL);
+    run.Wait();
+  }
+  auto reach = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+  for (const auto& name : world.Leftovers()) RemoveTree(world.tmp + "/" + name);
+
+  auto random = Generator("GroupInterruptDuringAFork");
+  int exited255 = 0;
+  int beforeHandlers = 0;
+  int doubled = 0;
+  int left = 0;
+  for (int run = 0; run < runs; ++run) {
+    auto delay = std::chrono::microseconds(random() % (reach.count() * 6 / 5 + 1));
+    Background launcher(world.Options());
+    // The group exists once the child has made it; an earlier signal would go nowhere.
+    while (::getpgid(launcher.pid()) != launcher.pid()) std::this_thread::yield();
+    std::this_thread::sleep_for(delay);
+    ::kill(-launcher.pid(), SIGINT);
+    RunResult result = launcher.Wait();
+    ::kill(-launcher.pid(), SIGKILL);
+    size_t lines = 0;
+    for (size_t at = result.out.find(kCleanupLine); at != std::string::npos;
+         at = result.out.find(kCleanupLine, at + 1)) {
+      ++lines;
+    }
+    if (result.exitCode == 255) ++exited255;
+    if (result.signal == SIGINT) ++beforeHandlers;  // no handler yet: nothing to clean up
+    if (lines > 1) ++doubled;
+    auto leftovers = world.Leftovers();
+    if (!leftovers.empty()) ++left;
+    EXPECT_TRUE((result.exitCode == 255 && lines == 1) ||
+                (result.signal == SIGINT && lines == 0))
+        << "run " << run << " after " << delay.count() << " us: status " << result.exitCode
+        << ", signal " << result.signal << ", stdout '" << result.out << "'";
+    for (const auto& name : leftovers) RemoveTree(world.tmp + "/" + name);
+  }
+  Report("group interrupts over the first %lld us of a start: %d runs, %d exited 255, %d "
+         "ended before the handlers, %d printed the clean-up twice, %d left a working "
+         "directory, seed %llu",
+         static_cast<long long>(reach.count() * 6 / 5), runs, exited255, beforeHandlers,
+         doubled, left, static_cast<unsigned long long>(CampaignSeed()));
+  EXPECT_EQ(doubled, 0);
+  EXPECT_EQ(left, 0);
+}
+
 }  // namespace
 }  // namespace launcher::campaign
