@@ -111,9 +111,6 @@ bool StartToolkit() {
   if (!x->XSupportsLocale()) {
     std::setlocale(LC_ALL, "C");
     UpdateLocale();
-    // The tag is recomputed from the environment, which may set the unsupported locale
-    // again; the toolkit must still run under one that X supports.
-    if (!x->XSupportsLocale()) std::setlocale(LC_ALL, "C");
   }
   x->XSetLocaleModifiers("");
   int argc = 0;

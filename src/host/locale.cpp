@@ -27,12 +27,13 @@ void CutAtFirst(std::string& name, const char* marker) {
 }
 
 // Plain byte searches: the tag is computed before the multibyte searches may be used.
-char* ComputeTag() {
+// start is the locale name to set first: "" for the environment's.
+char* ComputeTag(const char* start) {
   const char* language = "en";
   const char* country = nullptr;
   const char* variant = nullptr;
 
-  std::string name = SetProcessLocale("");
+  std::string name = SetProcessLocale(start);
   CutAtFirst(name, ".utf8");
   CutAtFirst(name, ".UTF-8");
   name = SetProcessLocale(name.c_str());
@@ -99,14 +100,23 @@ long FindAtBoundary(const char* s, int c, bool forward) {
 }  // namespace
 
 const char* GetLocale() {
-  if (!locale) locale = ComputeTag();
+  if (!locale) locale = ComputeTag("");
   return locale;
 }
 
 const char* UpdateLocale() {
+  // Starting again from the environment would bring back the locale that the toolkit
+  // just refused, with texts it then cannot convert; the current one is kept instead.
+  std::string current = SetProcessLocale(nullptr);
   std::free(locale);
-  locale = nullptr;
-  return GetLocale();
+  locale = ComputeTag(current.c_str());
+  return locale;
+}
+
+const char* ResetLocale() {
+  std::free(locale);
+  locale = ComputeTag("");
+  return locale;
 }
 
 int MapLookup(const char* const* table, const char* key, const char** value) {

@@ -16,8 +16,12 @@ extern const char* const variant_names[];
 // locale from the environment. The string stays owned here.
 const char* GetLocale();
 
-// Frees the cached tag and computes it again from the environment.
+// Frees the cached tag and computes it again from the process's current locale (after the
+// toolkit's fallback to "C", the tag is "en").
 const char* UpdateLocale();
+
+// Frees the cached tag and computes it again from the environment, as the first call does.
+const char* ResetLocale();
 
 // Looks key up in a table of NUL-terminated key/value pairs ended by an empty key;
 // 1 and *value set on a match, 0 and *value untouched otherwise.

@@ -48,7 +48,7 @@ std::string WithLocaleEnvironment(const std::map<std::string, std::string>& vars
 // "tag|process locale" computed from the given environment.
 std::string TagFor(const std::map<std::string, std::string>& vars) {
   return WithLocaleEnvironment(vars, [] {
-    std::string tag = UpdateLocale();
+    std::string tag = ResetLocale();
     return tag + "|" + Show(std::setlocale(LC_ALL, nullptr));
   });
 }
@@ -104,15 +104,20 @@ TEST(LocaleTag, BareAndAliasedNamesUseTheTables) {
   EXPECT_EQ(tag("big5"), "zh|big5");
 }
 
-TEST(LocaleTag, UpdateLocaleRecomputesFromTheEnvironment) {
+TEST(LocaleTag, UpdateKeepsTheCurrentLocaleResetReturnsToTheEnvironment) {
   std::string result = WithLocaleEnvironment({{"LC_ALL", "es_ES"}}, [] {
     std::string first = GetLocale();
+    // What the toolkit does when X refuses the locale: the tag must follow, or texts
+    // would be chosen for a codeset the process no longer has.
     std::setlocale(LC_ALL, "C");
-    std::string second = UpdateLocale();
-    return first + "," + second + "," + Show(std::setlocale(LC_ALL, nullptr)) + "," +
+    std::string updated = UpdateLocale();
+    std::string updatedLocale = Show(std::setlocale(LC_ALL, nullptr));
+    std::string reset = ResetLocale();
+    return first + "," + updated + "," + updatedLocale + "," + reset + "," +
+           Show(std::setlocale(LC_ALL, nullptr)) + "," +
            (GetLocale() == GetLocale() ? "cached" : "recomputed");
   });
-  EXPECT_EQ(result, "es_ES,es_ES,es_ES,cached");
+  EXPECT_EQ(result, "es_ES,en,C,es_ES,es_ES,cached");
 }
 
 // Each boundary result of s for indexes 0 .. strlen(s) + 1, as '1' / '0'.

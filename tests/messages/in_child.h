@@ -37,7 +37,7 @@ inline std::string InChild(const char* locale, const std::function<std::string()
     ::close(fds[0]);
     if (locale != nullptr) {
       ::setenv("LC_ALL", locale, 1);
-      UpdateLocale();
+      ResetLocale();
     }
     std::string report = body();
     const char* p = report.data();

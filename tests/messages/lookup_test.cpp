@@ -100,7 +100,7 @@ TEST(ProfileTest, TitleIsFetchedOnceInTheFirstLocale) {
                     [] {
                       const char* first = GetTitle();
                       ::setenv("LC_ALL", "C", 1);
-                      UpdateLocale();
+                      ResetLocale();
                       return std::string(first) + (GetTitle() == first ? " same" : " moved") +
                              " " + GetTitle();
                     }),
