@@ -9,6 +9,7 @@
 
 #include "host/locale.h"
 #include "host/memory.h"
+#include "host/tempdir.h"
 
 namespace launcher {
 namespace {
@@ -30,6 +31,14 @@ bool EscapesTarget(const char* name) {
     if (!slash) return false;
     part = slash + 1;
   }
+}
+
+// The working directory is removed only down to kMaxRemovalDepth levels, so a deeper
+// entry would outlive the run.
+bool TooDeep(const char* name) {
+  int separators = 0;
+  for (const char* p = name; *p; ++p) separators += *p == '/';
+  return separators >= kMaxRemovalDepth;
 }
 
 // Makes each directory on path from dirLen on, replacing anything on the way that is not
@@ -64,7 +73,7 @@ int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* nam
       zipFreeEntry(archive, entry);
       continue;
     }
-    if (EscapesTarget(name)) {
+    if (EscapesTarget(name) || TooDeep(name)) {
       zipFreeEntry(archive, entry);
       return 0;
     }

@@ -24,7 +24,7 @@ char* tmpdir = nullptr;
 
 // Everything below this depth stays: it bounds the stack (one dirent buffer per level)
 // and the descriptors (one per level) when the removal runs inside a signal handler.
-constexpr int kMaxDepth = 512;
+constexpr int kMaxDepth = kMaxRemovalDepth;
 
 // O_NOFOLLOW: a symbolic link is removed as a link, its target never entered. O_NONBLOCK
 // keeps a FIFO that replaced a directory from blocking the open.

@@ -10,11 +10,15 @@ int SetTempDir(const char* path);
 // The temporary directory, defaulting to "/var/tmp/"; null when none is usable.
 const char* GetTempDir();
 
-// Removes an absolute path and everything below it (down to 512 levels) without following
-// symbolic links; a trailing '/' names the path without it, and a last component "." or
-// ".." removes nothing. Paths equal to an entry of keep (a null-terminated list, may be
-// null) are left with their contents. With keep null it allocates nothing and is
-// async-signal-safe; errno is preserved. Failures silently leave entries in place.
+// Levels below a removed directory that DeleteFilesAndDirectories reaches; deeper entries
+// stay.
+inline constexpr int kMaxRemovalDepth = 512;
+
+// Removes an absolute path and everything below it (down to kMaxRemovalDepth levels)
+// without following symbolic links; a trailing '/' names the path without it, and a last
+// component "." or ".." removes nothing. Paths equal to an entry of keep (a null-terminated
+// list, may be null) are left with their contents. With keep null it allocates nothing and
+// is async-signal-safe; errno is preserved. Failures silently leave entries in place.
 void DeleteFilesAndDirectories(const char* path, const char* const* keep);
 
 }  // namespace launcher

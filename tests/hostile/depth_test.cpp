@@ -1,0 +1,30 @@
+// Payloads whose trees are deeper than the clean-up reaches.
+#include "hostile/hostile_support.h"
+
+namespace launcher::hostile {
+namespace {
+
+using test::ZipSpec;
+
+// A name levels deep: levels - 1 directories, then a file.
+std::string Deep(int levels) {
+  std::string name;
+  for (int i = 1; i < levels; ++i) name += "d/";
+  return name + "f";
+}
+
+// The clean-up removes trees only so deep; a payload must not build one deeper, or each
+// run would leave its working directory behind.
+TEST(HostileDepth, TreesDeeperThanTheCleanUpReachesAreRefused) {
+  HostileCase limit = WithEntries("512-levels", {Outcome::kExtracted}, [](const World&) {
+    return std::vector<ZipSpec>{Stored(Deep(512), "deep")};
+  });
+  limit.files = ProgramFiles();
+  limit.files[Deep(512)] = "deep";
+  RunCases({limit, Refused("513-levels", {Stored(Deep(513), "deep")}),
+            Refused("1500-levels", {Stored(Deep(1500), "deep")}),
+            Refused("directory-entry", {Stored(Deep(600) + "/", "")})});
+}
+
+}  // namespace
+}  // namespace launcher::hostile
