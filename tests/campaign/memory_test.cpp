@@ -12,7 +12,7 @@ struct Memcheck {
   std::string log;
 };
 
-Memcheck UnderValgrind(const World& world, const std::vector<std::string>& args) {
+RunOptions ValgrindOptions(const World& world, const std::vector<std::string>& args) {
   RunOptions options = world.Options(args);
   std::string log = world.dir + "/memcheck.log";
   std::vector<std::string> argv = {
@@ -25,8 +25,12 @@ Memcheck UnderValgrind(const World& world, const std::vector<std::string>& args)
   argv.insert(argv.end(), options.argv.begin(), options.argv.end());
   options.argv = argv;
   options.timeoutSeconds = 300;
-  Memcheck result{launcher::test::Run(options), ""};
-  result.log = ReadFile(log);
+  return options;
+}
+
+Memcheck UnderValgrind(const World& world, const std::vector<std::string>& args) {
+  Memcheck result{launcher::test::Run(ValgrindOptions(world, args)), ""};
+  result.log = ReadFile(world.dir + "/memcheck.log");
   return result;
 }
 
@@ -38,6 +42,10 @@ class Memory : public ::testing::Test {
 #endif
   }
 };
+
+bool NoErrors(const Memcheck& checked) {
+  return checked.log.find("ERROR SUMMARY: 0 errors") != std::string::npos;
+}
 
 // Takes at least 10 seconds: the run reaches the Java launch and waits for it.
 TEST_F(Memory, FullConsoleRunHasNoErrorAndNoDefiniteLeak) {
@@ -52,12 +60,51 @@ TEST_F(Memory, FullConsoleRunHasNoErrorAndNoDefiniteLeak) {
   EXPECT_EQ(checked.run.exitCode, 3) << checked.log;
   EXPECT_EQ(checked.run.out, kFullRunOutput);
   EXPECT_EQ(checked.run.err, "");
-  EXPECT_NE(checked.log.find("ERROR SUMMARY: 0 errors"), std::string::npos) << checked.log;
+  EXPECT_TRUE(NoErrors(checked)) << checked.log;
   EXPECT_TRUE(ReadLaunchRecord(world.record).present);
   EXPECT_TRUE(world.Leftovers().empty());
   Report("memcheck, full console run: status %d, %s", checked.run.exitCode,
-         checked.log.find("ERROR SUMMARY: 0 errors") != std::string::npos ? "0 errors"
-                                                                          : "ERRORS");
+         NoErrors(checked) ? "0 errors" : "ERRORS");
+}
+
+// Takes at least 10 seconds. The runtime comes from the payload, which the search extracts.
+TEST_F(Memory, SilentRunWithThePayloadRuntimeHasNoErrorAndNoDefiniteLeak) {
+  ScratchDir scratch;
+  World world(scratch.path(), {});
+  std::string payloadJava = scratch / "payload-jre";
+  MakeFakeRuntime(payloadJava, {});
+  Entries payload = StandardPayload();
+  payload.emplace_back("package/jre/bin/java", ReadFile(payloadJava + "/bin/java"));
+  payload.emplace_back("package/jre/lib/i386/libjava.so", "");
+  MakeInstaller(world.installer, payload);
+  Memcheck checked = UnderValgrind(world, {"-silent", "answers"});
+  EXPECT_EQ(checked.run.exitCode, 0) << checked.run.err;
+  EXPECT_EQ(checked.run.out, kFullRunOutput);
+  EXPECT_TRUE(NoErrors(checked)) << checked.log;
+  EXPECT_TRUE(ReadLaunchRecord(payloadJava + "/launch-record").present);
+  EXPECT_FALSE(ReadLaunchRecord(world.record).present) << "the payload runtime comes first";
+  EXPECT_TRUE(world.Leftovers().empty());
+  Report("memcheck, silent run with the payload runtime: status %d, %s", checked.run.exitCode,
+         NoErrors(checked) ? "0 errors" : "ERRORS");
+}
+
+// The handler's way out: clean-up and _exit while the Java program runs.
+TEST_F(Memory, TerminationDuringTheJavaRunHasNoErrorAndNoDefiniteLeak) {
+  ScratchDir scratch;
+  FakeRuntimeOptions java;
+  java.sleepSeconds = 60;
+  World world(scratch.path(), java);
+  MakeInstaller(world.installer, StandardPayload());
+  Background run(ValgrindOptions(world, {"-console"}));
+  EXPECT_TRUE(WaitFor(world.record + ".cwd", std::chrono::seconds(120)));
+  run.Signal(SIGTERM);
+  Memcheck checked{run.Wait(), ReadFile(world.dir + "/memcheck.log")};
+  ::kill(-run.pid(), SIGKILL);
+  EXPECT_EQ(checked.run.exitCode, 255) << checked.log;
+  EXPECT_TRUE(NoErrors(checked)) << checked.log;
+  EXPECT_TRUE(world.Leftovers().empty());
+  Report("memcheck, termination during the Java run: status %d, %s", checked.run.exitCode,
+         NoErrors(checked) ? "0 errors" : "ERRORS");
 }
 
 // The exits before the Java run: help, an option error, the display, no runtime.
@@ -77,8 +124,8 @@ TEST_F(Memory, EarlyExitsHaveNoErrorAndNoDefiniteLeak) {
           << checked.run.err;
     }
     EXPECT_NE(checked.run.exitCode, kValgrindError) << checked.log;
-    EXPECT_NE(checked.log.find("ERROR SUMMARY: 0 errors"), std::string::npos) << checked.log;
-    if (checked.log.find("ERROR SUMMARY: 0 errors") != std::string::npos) ++clean;
+    EXPECT_TRUE(NoErrors(checked)) << checked.log;
+    if (NoErrors(checked)) ++clean;
     for (const auto& name : world.Leftovers()) RemoveTree(world.tmp + "/" + name);
   }
   Report("memcheck, early exits: %d of %d runs with 0 errors", clean,
