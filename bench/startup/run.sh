@@ -9,7 +9,9 @@
 # starting Java by design and only the way to the program's start is compared.
 # Usage: bench/startup/run.sh [runs per case, default 5]. Medians go to stdout and to
 # $BUILD/bench-startup/results.md (BUILD defaults to build-release). STUB=FILE measures
-# another launcher binary (a variant build) in place of $BUILD/launcher.
+# another launcher binary (a variant build) in place of $BUILD/launcher. EXTRACT_DIR=DIR
+# makes every tool unpack under DIR: by default a tmpfs (/dev/shm) when there is one, since
+# on a disk file creation and the writeback of earlier runs drown the differences.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD:-$root/build-release}
@@ -25,7 +27,13 @@ if [ ! -x "$jre/bin/java" ]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work/tmp"
+mkdir -p "$work"
+if [ -z "${EXTRACT_DIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  EXTRACT_DIR=/dev/shm/bench-startup.$$
+  trap 'rm -rf "$EXTRACT_DIR"' EXIT
+fi
+scratch=${EXTRACT_DIR:-$work/tmp}
+mkdir -p "$scratch"
 stamp="$work/stamp"
 export BENCH_STAMP="$stamp"
 standin="$work/stand-in"
@@ -84,16 +92,16 @@ measure() {
 }
 
 run_launcher() {
-  measure "$work/$1.launcher" -silent "$work/answers" -tmpdir "$work/tmp"
+  measure "$work/$1.launcher" -silent "$work/answers" -tmpdir "$scratch"
 }
 run_unzipsfx() {
-  local dir="$work/tmp/sfx"
+  local dir="$scratch/sfx"
   measure sh -c '"$0" -qq -d "$1" && cd "$1" && exec ./package/jre/bin/java' \
     "$work/$1.sfx" "$dir"
   rm -rf "$dir"
 }
 run_makeself() {
-  TMPDIR="$work/tmp" measure "$work/$1.run" --quiet --nox11
+  TMPDIR="$scratch" measure "$work/$1.run" --quiet --nox11
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -127,7 +135,7 @@ size() { stat -c %s "$1"; }
 {
   echo
   echo "Installer sizes in bytes: runtime: launcher $(size "$work/runtime.launcher"), unzipsfx $(size "$work/runtime.sfx"), makeself $(size "$work/runtime.run"); files: launcher $(size "$work/files.launcher"), unzipsfx $(size "$work/files.sfx"), makeself $(size "$work/files.run")."
-  echo "$runs runs per case after one warm-up run; $(nproc) cores; $(uname -r)."
+  echo "$runs runs per case after one warm-up run; unpacked on $(df --output=fstype "$scratch" | tail -n 1); $(nproc) cores; $(uname -r)."
   echo
   printf 'Target: %s.\n' "${targets[@]}"
 } >> "$results"
