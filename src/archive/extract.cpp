@@ -67,7 +67,9 @@ int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* nam
 
   for (int32_t index = 0;; ++index) {
     ZipEntry* entry = zipGetNextEntry(archive, index);
-    if (!entry) break;
+    // Before the last index, no entry means a local header that can't be read: damage that
+    // must not pass for the end of the directory, with the entries after it never written.
+    if (!entry) return index >= archive->entryCount ? 1 : 0;
     const char* name = entry->name.c_str();
     if (namePrefix && std::strncmp(name, namePrefix, prefixLen) != 0) {
       zipFreeEntry(archive, entry);
@@ -92,7 +94,6 @@ int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* nam
     zipFreeEntry(archive, entry);
     if (!written) return 0;
   }
-  return 1;
 }
 
 }  // namespace launcher

@@ -121,5 +121,24 @@ TEST(HostileStructure, DirectoriesClaimingMoreThanTheFileHoldsAreNoArchive) {
   });
 }
 
+// A local header that can't be read is damage, not the end of the directory: the run must
+// not go on with the entries after it missing.
+TEST(HostileStructure, EntriesWhoseLocalHeaderCannotBeReadAreRefused) {
+  std::set<Outcome> refused = {Outcome::kRefused};
+  std::vector<ZipSpec> two = {Stored("readable", "x"), Stored("after", "y")};
+  RunCases({
+      Patched("local-header-past-end", refused, two,
+              [](BuiltZip& zip) { PutLE32(zip.bytes, LocField(zip, 2), 0x7FFFFFF0u); }),
+      Patched("local-header-at-directory", refused, two,
+              [](BuiltZip& zip) {
+                PutLE32(zip.bytes, LocField(zip, 2), static_cast<uint32_t>(zip.cenStart));
+              }),
+      Patched("local-signature-wrong", refused, two,
+              [](BuiltZip& zip) { PutLE32(zip.bytes, zip.loc[2], 0x04034B51u); }),
+      Patched("local-name-past-end", refused, {Stored("last", "z")},
+              [](BuiltZip& zip) { PutLE16(zip.bytes, zip.loc[2] + 26, 0xFFFF); }),
+  });
+}
+
 }  // namespace
 }  // namespace launcher::hostile
