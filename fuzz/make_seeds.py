@@ -47,7 +47,28 @@ def archive_seeds():
     }
 
 
-GENERATORS = {"archive_fuzz": archive_seeds}
+def cli_seeds():
+    """LC_ALL, LANG and the command line's words, separated by NUL bytes."""
+    def seed(lc_all, lang, *words):
+        return b"\0".join([lc_all, lang] + list(words))
+    return {
+        "console-c": seed(b"", b"C", b"-console"),
+        "help": seed(b"", b"", b"-help"),
+        "graphical": seed(b"", b"en_US.UTF-8", b"-debug", b"-nodomain"),
+        "silent-spanish": seed(b"es_ES@euro", b"", b"-silent", b"state", b"-id"),
+        "every-option": seed(b"", b"de_DE.UTF-8", b"-console", b"-javahome", b"jre",
+                             b"-tmpdir", b"/tmp", b"-savestate", b"s", b"-noportcheck",
+                             b"-passwordvisible", b"-debug", b"-nodomain", b"-id"),
+        "missing-value": seed(b"ja_JP.eucJP", b"", b"-console", b"-javahome"),
+        "bad-tmpdir": seed(b"", b"zh_CN.gbk", b"-console", b"-tmpdir", b"/nonexistent"),
+        "unknown-word": seed(b"", b"zh_TW.big5", b"-console", b"\xa4/\xb5:_."),
+        "euc-kr": seed(b"ko_KR.euckr", b"", b"-silent", b"\xb0\xa1/x", b"-h"),
+        "aliases": seed(b"", b"iw_IL.UTF-8", b"-console", b"-javahome", b"rel/ative"),
+        "posix-modifier": seed(b"sr_RS@latin", b"POSIX", b"-console"),
+    }
+
+
+GENERATORS = {"archive_fuzz": archive_seeds, "cli_fuzz": cli_seeds}
 
 
 def main():
@@ -58,7 +79,7 @@ def main():
     import warnings
     warnings.simplefilter("ignore")  # duplicate names are intended
     for name, data in GENERATORS.get(target, dict)().items():
-        with open(os.path.join(out, name + ".zip"), "wb") as f:
+        with open(os.path.join(out, name), "wb") as f:
             f.write(data)
 
 
