@@ -194,7 +194,7 @@ std::string Escaped(const std::vector<std::string>& words) {
 
 class CommandLines : public ::testing::TestWithParam<int> {};
 
-TEST_P(CommandLines, NeverCrashAndEndWithTheSpecifiedTextsAndStatus) {
+TEST_P(CommandLines, NeverCrashAndEndWithTheTextsAndStatusOfTheOptionRules) {
   int total = CampaignCount("LAUNCHER_CAMPAIGN_COMMAND_LINES", 10000);
   int shard = GetParam();
   int first = total * shard / kShards;
