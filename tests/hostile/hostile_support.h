@@ -262,7 +262,7 @@ inline void RunCases(const std::vector<HostileCase>& cases) {
     auto env = BaseEnv(worlds[i].tmp);
     for (const auto& [key, value] : cases[i].env) env[key] = value;
     options.env = env;
-    options.timeoutSeconds = 120;
+    options.timeoutSeconds = 300;
     runs.push_back(std::make_unique<Background>(options));
   }
   for (size_t i = 0; i < cases.size(); ++i) {
