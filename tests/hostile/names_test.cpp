@@ -45,6 +45,18 @@ TEST(HostileNames, NamesLeavingTheWorkDirAreRefusedWithNothingWrittenOutside) {
     EXPECT_TRUE(ListDir(workdir).empty()) << "entries after the refused one were written";
   };
   cases.push_back(first);
+  // The same names while the launcher looks for a runtime of the payload's own.
+  std::string deep = "package/jre/";
+  for (int i = 0; i < 600; ++i) deep += "d/";
+  for (auto [label, name] :
+       {std::pair<std::string, std::string>{"runtime-search-parent", "package/jre/../../canary/x"},
+        std::pair<std::string, std::string>{"runtime-search-deep", deep + "f"}}) {
+    HostileCase search = Refused(label, {Stored(name, "x")});
+    search.searchPayloadRuntime = true;
+    cases.push_back(search);
+  }
+  cases.push_back(Refused("name-too-long", {Stored(std::string(5000, 'n'), "x")}));
+  cases.push_back(Refused("component-too-long", {Stored("d/" + std::string(300, 'n'), "x")}));
   RunCases(cases);
 }
 
