@@ -49,8 +49,7 @@ struct HostileCase {
   std::function<void(const std::string& workdir)> inspectLeftover{};
 };
 
-// The status printed by a launch that runs the fake program; distinct from every launcher
-// status.
+// The fake program's exit status, which the launcher passes on; no launcher failure gives it.
 constexpr int kProgramStatus = 7;
 
 // A stored entry.
@@ -174,7 +173,9 @@ inline std::string FirstDifference(const std::map<std::string, std::string>& got
   for (const auto& [path, content] : expected) {
     auto it = got.find(path);
     if (it == got.end()) return "missing: " + path.substr(0, 80);
-    if (it->second != content) return "content of " + path.substr(0, 80) + ": " + it->second.substr(0, 80);
+    if (it->second != content) {
+      return "content of " + path.substr(0, 80) + ": " + it->second.substr(0, 80);
+    }
   }
   for (const auto& entry : got) {
     if (!expected.count(entry.first)) return "unexpected: " + entry.first.substr(0, 80);
