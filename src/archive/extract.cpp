@@ -56,12 +56,16 @@ bool MakeParents(char* path, size_t dirLen) {
   return true;
 }
 
-}  // namespace
+bool HasPrefix(const char* name, const char* prefix) {
+  return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
+}
 
-int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* namePrefix) {
+// The walk over the entries shared by both extraction variants: an entry is handled when
+// its name begins with included (or included is null) and not with excluded.
+int Extract(ZipArchive* archive, const char* targetDirectory, const char* included,
+            const char* excluded) {
   if (!archive || !targetDirectory) return 0;
   size_t dirLen = std::strlen(targetDirectory);
-  size_t prefixLen = namePrefix ? std::strlen(namePrefix) : 0;
   size_t capacity = kInitialPathCapacity;
   std::unique_ptr<char, FreeDeleter> path(static_cast<char*>(MemAlloc(capacity)));
 
@@ -71,7 +75,7 @@ int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* nam
     // must not pass for the end of the directory, with the entries after it never written.
     if (!entry) return index >= archive->entryCount ? 1 : 0;
     const char* name = entry->name.c_str();
-    if (namePrefix && std::strncmp(name, namePrefix, prefixLen) != 0) {
+    if ((included && !HasPrefix(name, included)) || (excluded && HasPrefix(name, excluded))) {
       zipFreeEntry(archive, entry);
       continue;
     }
@@ -94,6 +98,17 @@ int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* nam
     zipFreeEntry(archive, entry);
     if (!written) return 0;
   }
+}
+
+}  // namespace
+
+int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* namePrefix) {
+  return Extract(archive, targetDirectory, namePrefix, nullptr);
+}
+
+int UnzipFilesExcept(ZipArchive* archive, const char* targetDirectory,
+                     const char* excludedPrefix) {
+  return Extract(archive, targetDirectory, nullptr, excludedPrefix);
 }
 
 }  // namespace launcher

@@ -9,4 +9,9 @@ namespace launcher {
 // targetDirectory, creating directories as needed; 1 on success, 0 at the first failure.
 int UnzipFiles(ZipArchive* archive, const char* targetDirectory, const char* namePrefix);
 
+// UnzipFiles of every entry except those whose names begin with excludedPrefix (all when
+// null), for a second pass over entries that an earlier one wrote already.
+int UnzipFilesExcept(ZipArchive* archive, const char* targetDirectory,
+                     const char* excludedPrefix);
+
 }  // namespace launcher

@@ -96,6 +96,43 @@ TEST_F(ExtractTest, PrefixFilterTouchesNothingElse) {
                                {"/package/jre/bin/java", "j"}}));
 }
 
+// The launcher writes the payload runtime first and then everything else; the two passes
+// must leave exactly the tree that one full pass leaves.
+TEST_F(ExtractTest, ExcludingAPrefixAfterExtractingItEqualsOneFullPass) {
+  std::vector<ZipSpec> entries = {{.name = "vantor.class", .data = "main"},
+                                  {.name = "package/"},
+                                  {.name = "package/jre/bin/java", .data = "j", .deflate = true},
+                                  {.name = "package/jrex", .data = "near"},
+                                  {.name = "package/lib.so", .data = "lib"},
+                                  {.name = "package/jre/lib/i386/libjava.so", .data = "so"}};
+  Opened archive(zipOpen(Store(dir_, BuildZip(entries, "stub").bytes).c_str(), nullptr));
+  ASSERT_TRUE(archive);
+  std::string full = dir_ / "full";
+  ASSERT_EQ(UnzipFiles(archive.get(), full.c_str(), nullptr), 1);
+  ASSERT_EQ(UnzipFiles(archive.get(), target_.c_str(), "package/jre"), 1);
+  ASSERT_EQ(UnzipFilesExcept(archive.get(), target_.c_str(), "package/jre"), 1);
+  EXPECT_EQ(Tree(target_), Tree(full));
+
+  RemoveTree(target_);
+  ASSERT_EQ(UnzipFilesExcept(archive.get(), target_.c_str(), "package/jre"), 1);
+  EXPECT_EQ(Tree(target_), (std::map<std::string, std::string>{{"/package", "<dir>"},
+                                                               {"/package/lib.so", "lib"},
+                                                               {"/vantor.class", "main"}}));
+}
+
+TEST_F(ExtractTest, ExcludedEntriesAreNotReadButOtherFailuresStillCount) {
+  ZipSpec broken = {.name = "package/jre/bad", .data = "text", .method = 8,
+                    .stored = "\xff\xff\xff"};
+  Opened archive(zipOpen(Store(dir_, BuildZip({{.name = "a", .data = "1"}, broken,
+                                               {.name = "b", .data = "2"}}, "stub").bytes)
+                             .c_str(), nullptr));
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(UnzipFilesExcept(archive.get(), target_.c_str(), "package/jre"), 1);
+  EXPECT_EQ(ReadFile(target_ + "/b"), "2");
+  EXPECT_EQ(UnzipFilesExcept(archive.get(), target_.c_str(), "b"), 0);
+  EXPECT_EQ(UnzipFilesExcept(archive.get(), target_.c_str(), nullptr), 0);
+}
+
 TEST_F(ExtractTest, EmptyArchiveAndNullArgumentsCreateNothing) {
   Opened archive(zipOpen(Store(dir_, EndOnly("stub")).c_str(), nullptr));
   ASSERT_TRUE(archive);
