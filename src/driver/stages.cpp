@@ -149,7 +149,13 @@ bool ExtractPayload() {
   ZipHandle archive = OpenPayload();
   if (!archive) return true;
   StatusMessage("unzipping_files");
-  if (!UnzipFiles(archive.get(), GetWorkingDirectory(), nullptr)) {
+  // The runtime search may have written the payload runtime here already; inflating it
+  // again would double the work of the largest part of a typical payload.
+  const char* workdir = GetWorkingDirectory();
+  int written = PayloadRuntimeExtractedInto(workdir)
+                    ? UnzipFilesExcept(archive.get(), workdir, kPayloadRuntimePrefix)
+                    : UnzipFiles(archive.get(), workdir, nullptr);
+  if (!written) {
     ErrorMessage("corrupted_zip_file", GetExecName());
     return false;
   }

@@ -21,6 +21,8 @@ namespace {
 
 // The payload runtime's home once it has been found; a miss is not remembered.
 std::optional<std::string> bundledJREPath;
+// The directory into which the payload runtime's entries were all written in this run.
+std::optional<std::string> payloadRuntimeTarget;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -133,12 +135,17 @@ const char* GetBundledJREPath() {
   ZipArchive* archive = execName ? zipOpen(execName, &code) : nullptr;
   if (archive) {
     StatusMessage("unzipping_java_files");
-    if (UnzipFiles(archive, applicationHome, "package/jre")) {
+    if (UnzipFiles(archive, applicationHome, kPayloadRuntimePrefix)) {
+      payloadRuntimeTarget = applicationHome;
       bundledJREPath = GetJREPath(payloadRuntime.c_str());
     }
     zipClose(archive);
   }
   return bundledJREPath ? bundledJREPath->c_str() : nullptr;
+}
+
+int PayloadRuntimeExtractedInto(const char* directory) {
+  return directory && payloadRuntimeTarget && *payloadRuntimeTarget == directory ? 1 : 0;
 }
 
 std::optional<std::string> GetPublicJREPath() {

@@ -15,9 +15,16 @@ std::optional<std::string> GetJREPath(const char* dir);
 // 1 when the runtime home belongs to a development kit (lib/tools.jar beside it).
 int IsJDK(const char* home);
 
+// Name prefix of the payload runtime's entries in the payload archive.
+inline constexpr char kPayloadRuntimePrefix[] = "package/jre";
+
 // The payload runtime's home under the application home, extracted from the payload on
 // first need; cached and owned here; null when there is none.
 const char* GetBundledJREPath();
+
+// 1 when GetBundledJREPath extracted every payload entry under kPayloadRuntimePrefix into
+// directory in this run, so the payload extraction there may leave them out.
+int PayloadRuntimeExtractedInto(const char* directory);
 
 // The preferred supported runtime home, or nullopt when none qualifies.
 std::optional<std::string> GetPublicJREPath();

@@ -166,6 +166,42 @@ TEST_F(FullRun, WithoutPayloadTheProgramBesideTheExecutableRuns) {
   ExpectNothingLeft();
 }
 
+// The payload runtime is written by the runtime search and left out of the payload
+// extraction that follows; every entry must still be on disk when the program starts.
+TEST_F(FullRun, PayloadRuntimeAndEveryOtherEntryAreThereWhenTheProgramStarts) {
+  std::string listing = scratch / "listing";
+  std::string java =
+      "#!/bin/sh\n"
+      "find . -type d | LC_ALL=C sort > '" + listing + "'\n"
+      "find . -type f | LC_ALL=C sort | while read -r f; do\n"
+      "  printf '%s=%s\\n' \"$f\" \"$(head -c 20 \"$f\")\" >> '" + listing + "'\n"
+      "done\n";
+  Entries entries = StandardPayload();
+  entries.insert(entries.begin() + 1, {{"package/jre/bin/java", java},
+                                       {"package/jrex/near.txt", "near"},
+                                       {"package/jre/lib/i386/libjava.so", "so"}});
+  entries.push_back({"package/jre/lib/rt.jar", "rt"});
+  entries.push_back({"zz/last.txt", "last"});
+  MakeInstaller(installer, entries);
+  RunResult run = Launch(Options({"-console", "-tmpdir", tmp}));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, kFullRunOutput);
+  EXPECT_EQ(run.err, "");
+  ASSERT_TRUE(Exists(listing)) << "the payload runtime was not started";
+  EXPECT_EQ(ReadFile(listing),
+            ".\n./package\n./package/jre\n./package/jre/bin\n./package/jre/lib\n"
+            "./package/jre/lib/i386\n./package/jrex\n./zz\n"
+            "./package/PackageFormat.jar=jar bytes\n"
+            "./package/jre/bin/java=#!/bin/sh\nfind . -ty\n"
+            "./package/jre/lib/i386/libjava.so=so\n"
+            "./package/jre/lib/rt.jar=rt\n"
+            "./package/jrex/near.txt=near\n"
+            "./package/libPassword.so=library bytes\n"
+            "./vantor.class=class bytes\n"
+            "./zz/last.txt=last\n");
+  ExpectNothingLeft();
+}
+
 TEST_F(FullRun, UpgradeRequestRunsTheScriptFromTheTempDirAndRemovesIt) {
   MakeInstaller(installer, StandardPayload());
   FakeRuntimeOptions java;

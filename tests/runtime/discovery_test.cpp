@@ -255,6 +255,50 @@ TEST(BundledRuntimeTest, ExtractedFromThePayloadOnceAndKept) {
             report);
 }
 
+// The payload extraction leaves the runtime's entries out only where this run wrote them
+// all: a runtime found on disk, another directory or a failed extraction must not count.
+TEST(BundledRuntimeTest, ReportsTheRuntimeExtractedOnlyWhereThisRunWroteIt) {
+  ScratchDir scratch;
+  MakeInstaller(scratch, true);
+  std::string work = scratch / "work";
+  std::string report = test::InChild([&] {
+    std::string out;
+    SetExecName((scratch / "installer").c_str());
+    SetApplicationHome(work.c_str());
+    out += std::to_string(PayloadRuntimeExtractedInto(work.c_str()));
+    CapturingStdout(scratch / "out", [] { GetBundledJREPath(); });
+    out += std::to_string(PayloadRuntimeExtractedInto(work.c_str()));
+    out += std::to_string(PayloadRuntimeExtractedInto((work + "/").c_str()));
+    out += std::to_string(PayloadRuntimeExtractedInto((scratch / "other").c_str()));
+    out += std::to_string(PayloadRuntimeExtractedInto(nullptr));
+    return out;
+  });
+  EXPECT_EQ("01000", report);
+
+  report = test::InChild([&] {  // the runtime lies there already: nothing was extracted
+    SetExecName((scratch / "installer").c_str());
+    SetApplicationHome(work.c_str());
+    CapturingStdout(scratch / "out", [] { GetBundledJREPath(); });
+    return std::to_string(PayloadRuntimeExtractedInto(work.c_str()));
+  });
+  EXPECT_EQ("0", report);
+
+  std::string command = "python3 -c \"import sys, zipfile\n"
+                        "with zipfile.ZipFile(sys.argv[1], 'a') as z:\n"
+                        "    z.writestr('package/jre/../../escape', 'x')\n\" '" +
+                        scratch / "installer" + "'";
+  ASSERT_EQ(0, std::system(command.c_str()));
+  report = test::InChild([&] {
+    SetExecName((scratch / "installer").c_str());
+    SetApplicationHome((scratch / "fresh").c_str());
+    const char* found = nullptr;
+    CapturingStdout(scratch / "out", [&] { found = GetBundledJREPath(); });
+    return std::string(found ? "found " : "none ") +
+           std::to_string(PayloadRuntimeExtractedInto((scratch / "fresh").c_str()));
+  });
+  EXPECT_EQ("none 0", report);
+}
+
 TEST(BundledRuntimeTest, PayloadWithoutRuntimeAnnouncesEveryTimeAndFindsNothing) {
   ScratchDir scratch;
   MakeInstaller(scratch, false);
