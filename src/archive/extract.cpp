@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host/locale.h"
 #include "host/memory.h"
@@ -41,19 +42,22 @@ bool TooDeep(const char* name) {
   return separators >= kMaxRemovalDepth;
 }
 
-// Makes each directory on path from dirLen on, replacing anything on the way that is not
-// a directory; returns false when the name ends in '/' (a directory entry, no file).
-bool MakeParents(char* path, size_t dirLen) {
-  for (char* separator = _strchr(path + dirLen, '/'); separator;
+// Makes each directory on path from dirLen up to lastSeparator, replacing anything on the
+// way that is not a directory; false when one of them could not be made.
+bool MakeParents(char* path, size_t dirLen, const char* lastSeparator) {
+  bool made = true;
+  for (char* separator = _strchr(path + dirLen, '/'); separator && separator <= lastSeparator;
        separator = _strchr(separator + 1, '/')) {
     *separator = '\0';
     struct stat st;
-    if (::stat(path, &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path);
-    ::mkdir(path, 0700);  // an existing directory is simply kept
+    bool found = ::stat(path, &st) == 0;
+    if (!found || !S_ISDIR(st.st_mode)) {
+      if (found) ::unlink(path);
+      if (::mkdir(path, 0700) != 0) made = false;
+    }
     *separator = '/';
-    if (separator[1] == '\0') return false;
   }
-  return true;
+  return made;
 }
 
 bool HasPrefix(const char* name, const char* prefix) {
@@ -68,6 +72,7 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
   size_t dirLen = std::strlen(targetDirectory);
   size_t capacity = kInitialPathCapacity;
   std::unique_ptr<char, FreeDeleter> path(static_cast<char*>(MemAlloc(capacity)));
+  std::string madeChain;  // the directory chain that the last walk made completely
 
   for (int32_t index = 0;; ++index) {
     ZipEntry* entry = zipGetNextEntry(archive, index);
@@ -93,7 +98,16 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
     path.get()[dirLen] = '/';
     std::memcpy(path.get() + dirLen + 1, name, entry->name.size() + 1);
 
-    bool isFile = MakeParents(path.get(), dirLen);
+    // Entries of one directory mostly follow one another; their common chain was made a
+    // moment ago, so it is walked again only when it differs from the last one made.
+    char* file = path.get();
+    const char* lastSeparator = _strrchr(file + dirLen, '/');  // at least the one at dirLen
+    size_t chainLength = static_cast<size_t>(lastSeparator - file);
+    if (chainLength != madeChain.size() || std::memcmp(file, madeChain.data(), chainLength) != 0) {
+      madeChain.clear();
+      if (MakeParents(file, dirLen, lastSeparator)) madeChain.assign(file, chainLength);
+    }
+    bool isFile = lastSeparator[1] != '\0';  // a name ending in '/' is a directory entry
     int written = isFile ? zipReadEntry(archive, entry, path.get()) : 1;
     zipFreeEntry(archive, entry);
     if (!written) return 0;

@@ -82,6 +82,29 @@ TEST_F(ExtractTest, ReplacesAFileThatStandsWhereADirectoryMustBe) {
   EXPECT_EQ(ReadFile(target_ + "/a/x"), "x");
 }
 
+// A directory chain is made once for a run of entries in the same directory; a chain that
+// only nearly matches the last one, or that a file of an earlier entry blocks, is made anew.
+TEST_F(ExtractTest, EntriesInNearlyTheSameDirectoryEachGetTheirWholeChain) {
+  EXPECT_EQ(Unzip({{.name = "a/x", .data = "1"},
+                   {.name = "a/b", .data = "file in the way"},
+                   {.name = "a/b/c", .data = "2"},
+                   {.name = "a/b/d", .data = "3"},
+                   {.name = "ab/e", .data = "4"},
+                   {.name = "top", .data = "5"},
+                   {.name = "a/b/", .data = ""},
+                   {.name = "a/b/f", .data = "6"},
+                   {.name = "a/y", .data = "7"},
+                   {.name = "q/r/", .data = ""},
+                   {.name = "q/r/s/t", .data = "8"},
+                   {.name = "q/r/s/u", .data = "9"}}), 1);
+  EXPECT_EQ(Tree(target_), (std::map<std::string, std::string>{
+                               {"/a", "<dir>"}, {"/a/x", "1"}, {"/a/y", "7"},
+                               {"/a/b", "<dir>"}, {"/a/b/c", "2"}, {"/a/b/d", "3"},
+                               {"/a/b/f", "6"}, {"/ab", "<dir>"}, {"/ab/e", "4"},
+                               {"/top", "5"}, {"/q", "<dir>"}, {"/q/r", "<dir>"},
+                               {"/q/r/s", "<dir>"}, {"/q/r/s/t", "8"}, {"/q/r/s/u", "9"}}));
+}
+
 TEST_F(ExtractTest, PrefixFilterTouchesNothingElse) {
   std::vector<ZipSpec> entries = {{.name = "setup", .data = "s"},
                                   {.name = "package/jrex", .data = "near"},
