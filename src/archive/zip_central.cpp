@@ -2,8 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "archive/zip_internal.h"
 
@@ -16,8 +16,47 @@ constexpr uint32_t kCenSignature = 0x02014B50;
 constexpr int64_t kEndSearchSpan = 65535;
 constexpr size_t kInitialNameCapacity = 513;
 
-struct FreeDeleter {
-  void operator()(void* block) const { std::free(block); }
+// The central directory read front to back through a bounded buffer. One read of the
+// whole directory, as the format's usual readers do, would hold 1.8 MB for 20,000 entries
+// beside their index; the launcher keeps its peak memory small instead.
+class CenWindow {
+ public:
+  CenWindow(int fd, int64_t cenSize) : fd_(fd), cenSize_(cenSize), buffer_(kCenWindowSize) {}
+
+  // Makes directory bytes [offset, offset + count) available, offset never moving back and
+  // the range lying inside the directory; false when a read fails.
+  bool Hold(int64_t offset, size_t count) {
+    if (offset + static_cast<int64_t>(count) <= start_ + static_cast<int64_t>(held_)) {
+      return true;
+    }
+    size_t kept = static_cast<size_t>(start_ + static_cast<int64_t>(held_) - offset);
+    std::memmove(buffer_.data(), buffer_.data() + (offset - start_), kept);
+    start_ = offset;
+    held_ = kept;
+    // A header with the longest name, extra field and comment (46 + 3 × 65,535 bytes)
+    // doesn't fit the usual size: the buffer grows to hold it.
+    if (count > buffer_.size()) buffer_.resize(count);
+    int64_t unread = cenSize_ - (start_ + static_cast<int64_t>(held_));
+    size_t wanted = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(buffer_.size() - held_), unread));
+    if (readFully(fd_, buffer_.data() + held_, static_cast<int64_t>(wanted)) != 0) return false;
+    held_ += wanted;
+    return true;
+  }
+
+  // The bytes of the range that Hold made available, from offset on.
+  ByteView View(int64_t offset) const {
+    size_t at = static_cast<size_t>(offset - start_);
+    return ByteView(buffer_.data() + at, held_ - at);
+  }
+  const uint8_t* Bytes(int64_t offset) const { return buffer_.data() + (offset - start_); }
+
+ private:
+  int fd_;
+  int64_t cenSize_;
+  std::vector<uint8_t> buffer_;
+  int64_t start_ = 0;  // directory offset of buffer_[0]
+  size_t held_ = 0;    // bytes of the directory in buffer_
 };
 
 // Shared failure exit of readCEN once the index arrays exist: one bad entry refuses the
@@ -146,13 +185,10 @@ int64_t readCEN(ZipArchive* archive) {
     return -1;
   }
 
+  // Read front to back from here: the directory lies between its computed position and
+  // the END header, whatever its stored offset claims.
   if (::lseek(archive->fd.get(), cenPos, SEEK_SET) < 0) return -1;
-  // Plain malloc: a directory too large for memory refuses the archive instead of ending
-  // the process.
-  std::unique_ptr<uint8_t, FreeDeleter> cen(
-      static_cast<uint8_t*>(std::malloc(static_cast<size_t>(cenSize) + 1)));
-  if (!cen || readFully(archive->fd.get(), cen.get(), cenSize) != 0) return -1;
-  const ByteView dir(cen.get(), static_cast<size_t>(cenSize));
+  CenWindow window(archive->fd.get(), cenSize);
 
   archive->cells.assign(static_cast<size_t>(entryCount), ZipCell{});
   archive->headCount = std::max(entryCount / 2, 1);
@@ -164,37 +200,41 @@ int64_t readCEN(ZipArchive* archive) {
     if (cursor + kCenHeaderSize > cenSize) {
       return DropIndex(archive, "invalid CEN header (bad header size)");
     }
-    size_t at = static_cast<size_t>(cursor);
-    if (dir.U32(at) != kCenSignature) {
+    if (!window.Hold(cursor, kCenHeaderSize)) return DropIndex(archive, nullptr);
+    const ByteView dir = window.View(cursor);
+    if (dir.U32(0) != kCenSignature) {
       return DropIndex(archive, "invalid CEN header (bad signature)");
     }
-    if (dir.U16(at + 8) & 1) return DropIndex(archive, "invalid CEN header (encrypted entry)");
-    uint16_t method = dir.U16(at + 10);
+    if (dir.U16(8) & 1) return DropIndex(archive, "invalid CEN header (encrypted entry)");
+    uint16_t method = dir.U16(10);
     if (method != 0 && method != 8) {
       return DropIndex(archive, "invalid CEN header (bad compression method)");
     }
-    uint16_t nameLen = dir.U16(at + 28);
-    uint16_t extraLen = dir.U16(at + 30);
-    uint16_t commentLen = dir.U16(at + 32);
-    if (cursor + kCenHeaderSize + nameLen + extraLen + commentLen > cenSize) {
+    uint16_t nameLen = dir.U16(28);
+    uint16_t extraLen = dir.U16(30);
+    uint16_t commentLen = dir.U16(32);
+    size_t headerSize = size_t{kCenHeaderSize} + nameLen + extraLen + commentLen;
+    if (cursor + static_cast<int64_t>(headerSize) > cenSize) {
       return DropIndex(archive, "invalid CEN header (bad header size)");
     }
 
     ZipCell& cell = archive->cells[static_cast<size_t>(i)];
-    cell.size = dir.S32(at + 24);
-    cell.compressedSize = method == 0 ? 0 : dir.S32(at + 20);
-    cell.crc = dir.U32(at + 16);
-    cell.locOffset = int64_t{dir.U32(at + 42)} + prefixLength;
+    cell.size = dir.S32(24);
+    cell.compressedSize = method == 0 ? 0 : dir.S32(20);
+    cell.crc = dir.U32(16);
+    cell.locOffset = int64_t{dir.U32(42)} + prefixLength;
     cell.nameExtraLen = static_cast<uint16_t>(nameLen + extraLen);
     cell.cenExtraLen = extraLen;
     cell.cenPosition = cenPos + cursor;
 
+    // The fixed part was read from the buffer above; the whole header may move it.
+    if (!window.Hold(cursor, headerSize)) return DropIndex(archive, nullptr);
     if (size_t{nameLen} + 1 > name.size()) {
       size_t capacity = name.size();
       while (capacity < size_t{nameLen} + 1) capacity *= 2;
       name = std::vector<char>(capacity);
     }
-    const uint8_t* nameBytes = cen.get() + at + kCenHeaderSize;
+    const uint8_t* nameBytes = window.Bytes(cursor) + kCenHeaderSize;
     std::memcpy(name.data(), nameBytes, nameLen);
     name[nameLen] = '\0';
 
@@ -209,7 +249,7 @@ int64_t readCEN(ZipArchive* archive) {
     cell.nextInChain = archive->chainHeads[chain];
     archive->chainHeads[chain] = static_cast<uint16_t>(i);
 
-    cursor += kCenHeaderSize + nameLen + extraLen + commentLen;
+    cursor += static_cast<int64_t>(headerSize);
   }
   return cenPos;
 }

@@ -16,6 +16,8 @@ constexpr int kLocHeaderSize = 30;
 constexpr int32_t kMaxEntries = 65534;
 constexpr int64_t kMaxArchiveSize = 2147483647;
 constexpr uint16_t kEndOfChain = 0xFFFF;
+// Bytes of the central directory that readCEN holds at once, unless one header is larger.
+constexpr std::size_t kCenWindowSize = 64 * 1024;
 
 // Little-endian fields read from a byte range whose length the caller has checked; an
 // access outside the range is a bug in the reader, so it aborts instead of reading on.

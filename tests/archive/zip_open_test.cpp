@@ -203,6 +203,70 @@ TEST_F(ZipOpenTest, Accepts65534EntriesAndRefuses65535) {
   EXPECT_EQ(OpenCode(bytes), kZipInvalid);
 }
 
+// The directory is read through a window of kCenWindowSize bytes. Headers cut by the
+// window's end (in their fixed part or in their name, extra field or comment) and headers
+// larger than the window must be indexed exactly as a directory read whole.
+TEST_F(ZipOpenTest, IndexesHeadersAcrossAndBeyondTheReadWindow) {
+  // Larger than the window; name and extra field together still fit their 16-bit cell field.
+  const std::string huge(65535, 'h');
+  std::vector<ZipSpec> entries;
+  for (int i = 0; i < 3000; ++i) {
+    ZipSpec e{.name = (i % 13 == 0 ? "META-INF/" : "d/") + std::to_string(i) +
+                      std::string(static_cast<size_t>(i % 97), 'n'),
+              .data = std::to_string(i)};
+    if (i % 11 == 0) e.cenExtra = std::string(static_cast<size_t>(i % 30 + 4), 'x');
+    if (i % 7 == 0) e.comment = "comment " + std::to_string(i);
+    entries.push_back(e);
+  }
+  ZipSpec giant{.name = huge.substr(0, 40000), .cenExtra = huge.substr(0, 25535),
+                .comment = huge};
+  entries.insert(entries.begin() + 1000, giant);
+  entries.push_back(giant);  // the last header ends exactly where the directory does
+
+  // Each shift of the first name moves every later header against the window's end.
+  for (size_t shift = 0; shift <= kCenHeaderSize; shift += 3) {
+    SCOPED_TRACE(shift);
+    entries[0].name = "first" + std::string(shift, 's');
+    BuiltZip zip = BuildZip(entries, "prefix");
+    ASSERT_GT(zip.end - zip.cenStart, 4 * kCenWindowSize);
+    Opened archive(Open(zip.bytes));
+    ASSERT_TRUE(archive);
+    ASSERT_EQ(archive->cells.size(), entries.size());
+    std::vector<std::string> meta;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const ZipSpec& e = entries[i];
+      const ZipCell& cell = archive->cells[i];
+      ASSERT_EQ(cell.nameHash, hash(e.name.c_str())) << i;
+      ASSERT_EQ(cell.cenPosition, static_cast<int64_t>(zip.cen[i])) << i;
+      ASSERT_EQ(cell.locOffset, static_cast<int64_t>(zip.loc[i])) << i;
+      ASSERT_EQ(cell.nameExtraLen, e.name.size() + e.cenExtra.size()) << i;
+      ASSERT_EQ(cell.cenExtraLen, e.cenExtra.size()) << i;
+      ASSERT_EQ(cell.size, static_cast<int32_t>(e.data.size())) << i;
+      ASSERT_EQ(archive->entryComments[i].value_or(""), e.comment) << i;
+      if (isMetaName(e.name.c_str())) meta.push_back(e.name);
+    }
+    std::vector<std::string> collected;
+    for (const auto& name : archive->metaNames) {
+      if (name) collected.push_back(*name);
+    }
+    EXPECT_EQ(collected, meta);
+    Entry late(archive.get(), zipGetEntry(archive.get(), entries[2500].name.c_str()));
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->name, entries[2500].name);
+
+    // Damage far past the first window is still found, and refuses the whole directory.
+    std::string bytes = zip.bytes;
+    bytes[zip.cen[2500]] = 'Q';
+    CenResult result = ReadCenOf(Store(dir_, bytes));
+    EXPECT_EQ(result.message, "invalid CEN header (bad signature)");
+    EXPECT_EQ(result.cells, 0u);
+    bytes = zip.bytes;
+    PutLE16(bytes, zip.cen.back() + 30, 25536);  // the last header overruns by 1 byte
+    result = ReadCenOf(Store(dir_, bytes));
+    EXPECT_EQ(result.message, "invalid CEN header (bad header size)");
+  }
+}
+
 TEST_F(ZipOpenTest, HashTreatsHighBytesAsSigned) {
   EXPECT_EQ(hash("abc"), 96354u);
   EXPECT_EQ(hash("\xC3"), 0xFFFFFFC3u);
