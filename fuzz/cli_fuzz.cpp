@@ -53,12 +53,26 @@ namespace {
 
 constexpr size_t kMaxWords = 32;
 
-void SetOrUnset(const char* name, const std::string& value) {
-  if (value.empty()) {
-    ::unsetenv(name);
-  } else {
-    ::setenv(name, value.c_str(), 1);
+// "NAME=value" for putenv. setenv keeps every value it ever set (the environment can't
+// know who still holds them), which over millions of inputs fills the memory; putenv keeps
+// this buffer instead, rewritten in place.
+struct EnvSlot {
+  const char* name;
+  char text[8192];
+};
+EnvSlot lcAll = {"LC_ALL", {}};
+EnvSlot lang = {"LANG", {}};
+
+void SetOrUnset(EnvSlot& slot, const std::string& value) {
+  size_t nameLength = std::strlen(slot.name);
+  if (value.empty() || nameLength + 1 + value.size() >= sizeof slot.text) {
+    ::unsetenv(slot.name);
+    return;
   }
+  std::memcpy(slot.text, slot.name, nameLength);
+  slot.text[nameLength] = '=';
+  std::memcpy(slot.text + nameLength + 1, value.c_str(), value.size() + 1);
+  ::putenv(slot.text);
 }
 
 // True when value is one of the values (odd slots) of a table ended by an empty key.
@@ -122,8 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   fields.resize(std::max<size_t>(fields.size(), 2));
-  SetOrUnset("LC_ALL", fields[0]);
-  SetOrUnset("LANG", fields[1]);
+  SetOrUnset(lcAll, fields[0]);
+  SetOrUnset(lang, fields[1]);
   CheckTag(launcher::UpdateLocale());
 
   std::vector<const char*> argv;
