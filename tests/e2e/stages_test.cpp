@@ -97,6 +97,47 @@ TEST_F(Stages, FreeSpaceEqualToTheNeedPassesAndOneByteLessFails) {
   }
 }
 
+// The space needed counts the entries up to the first whose local header can't be read,
+// though the total is first taken from the directory index, which counts them all.
+TEST_F(Stages, SpaceCountStopsAtAnEntryWhoseLocalHeaderCannotBeRead) {
+  std::string small = scratch / "small";
+  if (!MountTmpfs(small, "size=1m,mode=0777")) GTEST_SKIP() << "mounting not allowed here";
+  struct statvfs fs;
+  ASSERT_EQ(::statvfs(small.c_str(), &fs), 0);
+  uint64_t available = static_cast<uint64_t>(fs.f_frsize) * fs.f_bavail;
+  uint64_t fits = available - 100000;
+  size_t stubSize = ReadFile(LauncherPath()).size();
+  // The second entry's local header gets a wrong signature.
+  auto damaged = [&](uint64_t first, uint64_t second) {
+    MakeInstaller(installer, Entries{{"vantor.class", std::string(first, 'x')},
+                                     {"damaged", std::string(second, 'y')}});
+    std::string bytes = ReadFile(installer);
+    size_t header = bytes.find("damaged", stubSize) - 30;  // the name follows the header
+    ASSERT_EQ(bytes.compare(header, 4, std::string("PK\x03\x04", 4)), 0);
+    bytes[header + 2] = 'X';
+    WriteFile(installer, bytes, 0755);
+  };
+
+  damaged(1, fits);  // both would not fit; the first alone does
+  RunResult run = Launch(Options({"-console", "-tmpdir", small}, {{"TMPDIR", small}}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out,
+            "Checking available disk space...\n"
+            "Checking Java(TM) 2 Runtime Environment...\n"
+            "Extracting Java(TM) 2 Runtime Environment files...\n");
+  for (const auto& entry : ListDir(small)) RemoveTree(small + "/" + entry);
+  ::unlink(LockPath(installer).c_str());
+
+  damaged(fits + 1, 1000);  // the message shows the need counted up to the damaged entry
+  run = Launch(Options({"-console", "-tmpdir", small}, {{"TMPDIR", small}}));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "Checking available disk space...\n");
+  EXPECT_NE(run.err.find(std::to_string(available + 1) + " bytes are required and only " +
+                         std::to_string(available) + " bytes are available."),
+            std::string::npos)
+      << run.err;
+}
+
 TEST_F(Stages, EntryEscapingTheWorkDirFailsExtractionAsCorrupted) {
   Entries payload = StandardPayload();
   payload.emplace_back("../escaped", "outside");
