@@ -20,7 +20,8 @@ struct ZipCell {
   int32_t size;            // uncompressed size
   int32_t compressedSize;  // 0 for a stored entry, whatever the header holds
   uint32_t crc;
-  uint16_t nameExtraLen;   // CEN name length + CEN extra length
+  // CEN name length + CEN extra length: up to 131,070, so it needs more than 16 bits.
+  uint32_t nameExtraLen;
   uint16_t nextInChain;    // next cell on the same hash chain; 0xFFFF ends it
   uint16_t cenExtraLen;
 };

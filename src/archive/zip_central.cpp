@@ -223,7 +223,7 @@ int64_t readCEN(ZipArchive* archive) {
     cell.compressedSize = method == 0 ? 0 : dir.S32(20);
     cell.crc = dir.U32(16);
     cell.locOffset = int64_t{dir.U32(42)} + prefixLength;
-    cell.nameExtraLen = static_cast<uint16_t>(nameLen + extraLen);
+    cell.nameExtraLen = static_cast<uint32_t>(nameLen) + extraLen;
     cell.cenExtraLen = extraLen;
     cell.cenPosition = cenPos + cursor;
 

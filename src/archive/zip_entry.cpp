@@ -19,14 +19,16 @@ std::string NameUpToNul(const uint8_t* bytes, size_t length) {
 
 }  // namespace
 
+// Reads go to absolute positions (pread): one call per header instead of a seek and a
+// read, which counts when a payload holds tens of thousands of small entries.
 ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell) {
   int fd = archive->fd.get();
-  if (::lseek(fd, cell.locOffset, SEEK_SET) < 0) {
+  if (cell.locOffset < 0) {
     archive->message = "seek failed";
     return nullptr;
   }
   std::vector<uint8_t> header(size_t{kLocHeaderSize} + cell.nameExtraLen);
-  if (readFully(fd, header.data(), static_cast<int64_t>(header.size())) != 0) {
+  if (readFullyAt(fd, header.data(), static_cast<int64_t>(header.size()), cell.locOffset) != 0) {
     archive->message = "couldn't read LOC header";
     return nullptr;
   }
@@ -43,7 +45,8 @@ ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell) {
   if (needed > header.size()) {
     size_t have = header.size();
     header.resize(needed);
-    if (readFully(fd, header.data() + have, static_cast<int64_t>(needed - have)) != 0) {
+    if (readFullyAt(fd, header.data() + have, static_cast<int64_t>(needed - have),
+                    cell.locOffset + static_cast<int64_t>(have)) != 0) {
       archive->message = "couldn't read LOC header";
       return nullptr;
     }
@@ -57,11 +60,11 @@ ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell) {
     extra[0] = static_cast<uint8_t>(cell.cenExtraLen & 0xFF);
     extra[1] = static_cast<uint8_t>(cell.cenExtraLen >> 8);
     int64_t at = cell.cenPosition + kCenHeaderSize + (cell.nameExtraLen - cell.cenExtraLen);
-    if (::lseek(fd, at, SEEK_SET) < 0) {
+    if (at < 0) {
       archive->message = "seek failed";
       return nullptr;
     }
-    if (readFully(fd, extra.data() + 2, cell.cenExtraLen) != 0) {
+    if (readFullyAt(fd, extra.data() + 2, cell.cenExtraLen, at) != 0) {
       archive->message = "couldn't read CEN extra";
       return nullptr;
     }
@@ -141,10 +144,11 @@ int32_t zipRead(ZipArchive* archive, ZipEntry* entry, int32_t position, void* bu
   }
   if (length <= 0) return 0;
   if (length > total - position) length = static_cast<int32_t>(total - position);
-  if (::lseek(archive->fd.get(), entry->dataOffset + position, SEEK_SET) < 0) return -1;
+  int64_t at = entry->dataOffset + position;
+  if (at < 0) return -1;
   ssize_t n;
   do {
-    n = ::read(archive->fd.get(), buffer, static_cast<size_t>(length));
+    n = ::pread(archive->fd.get(), buffer, static_cast<size_t>(length), at);
   } while (n < 0 && errno == EINTR);
   return static_cast<int32_t>(n);
 }

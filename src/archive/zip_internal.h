@@ -51,6 +51,8 @@ extern ZipArchive* zfiles;
 int initializeZip();
 // Reads exactly count bytes; 0, or -1 as soon as a read returns 0 or fails.
 int readFully(int fd, void* buffer, int64_t count);
+// readFully from a file position, without moving the descriptor's offset.
+int readFullyAt(int fd, void* buffer, int64_t count, int64_t position);
 // A zero-filled record holding a copy of path.
 ZipArchive* allocZip(const char* path);
 // Releases the record and everything it owns, the cached entry included.

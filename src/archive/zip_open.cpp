@@ -32,6 +32,19 @@ int readFully(int fd, void* buffer, int64_t count) {
   return 0;
 }
 
+int readFullyAt(int fd, void* buffer, int64_t count, int64_t position) {
+  auto* cursor = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    ssize_t n = ::pread(fd, cursor, static_cast<size_t>(count), position);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    cursor += n;
+    count -= n;
+    position += n;
+  }
+  return 0;
+}
+
 ZipArchive* allocZip(const char* path) {
   auto archive = std::make_unique<ZipArchive>();
   archive->path = path;

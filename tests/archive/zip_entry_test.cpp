@@ -90,6 +90,24 @@ TEST_F(ZipEntryTest, TakesExtraFieldFromCentralHeaderWhenItHasOne) {
   EXPECT_EQ(content, "67890");
 }
 
+TEST_F(ZipEntryTest, NameAndExtraPastSixteenBitsFindTheCentralExtra) {
+  // Name and extra field together exceed 65,535 bytes: the central extra field lies
+  // past that sum, not where a 16-bit count would wrap to.
+  std::string name(40000, 'n');
+  std::string extra = std::string(29999, 'e') + "E";
+  Opened archive(Open({{.name = name, .data = "abc", .cenExtra = extra, .locExtra = extra}}));
+  ASSERT_TRUE(archive);
+  Entry entry(archive.get(), zipGetNextEntry(archive.get(), 0));
+  ASSERT_TRUE(entry) << archive->message;
+  EXPECT_EQ(entry->name, name);
+  ASSERT_TRUE(entry->extra);
+  ASSERT_EQ(entry->extra->size(), extra.size() + 2);
+  EXPECT_EQ(std::string(entry->extra->begin() + 2, entry->extra->end()), extra);
+  std::string content;
+  EXPECT_EQ(Extract(archive.get(), 0, &content), 1);
+  EXPECT_EQ(content, "abc");
+}
+
 TEST_F(ZipEntryTest, ReadsLocNameAndExtraLongerThanTheCentralOnes) {
   std::string longName(300, 'n');
   Opened archive(Open({{.name = "short", .data = "payload", .locExtra = std::string(600, 'x'),
