@@ -17,7 +17,9 @@ constexpr int32_t kOutputChunk = 16384;
 constexpr int32_t kCopyChunk = 16384;
 constexpr const char* kEndOfStream = "inflateFully: Unexpected end of stream";
 
-// One raw-deflate stream, ended on every path out.
+// One raw-deflate stream, reset for each entry and ended at exit: setting a stream up
+// allocates its state and window, which for a payload of many small entries costs about
+// as much as inflating them.
 class Inflater {
  public:
   Inflater() { std::memset(&stream_, 0, sizeof stream_); }
@@ -28,7 +30,10 @@ class Inflater {
   Inflater& operator=(const Inflater&) = delete;
 
   // Window bits -15: raw deflate data without a zlib header, 32 KiB window.
-  bool Init() {
+  bool Start() {
+    if (live_ && inflateReset(&stream_) == Z_OK) return true;
+    if (live_) inflateEnd(&stream_);
+    std::memset(&stream_, 0, sizeof stream_);
     live_ = inflateInit2_(&stream_, -MAX_WBITS, ZLIB_VERSION, sizeof stream_) == Z_OK;
     return live_;
   }
@@ -38,6 +43,11 @@ class Inflater {
   z_stream stream_;
   bool live_ = false;
 };
+
+Inflater& SharedInflater() {
+  static Inflater inflater;
+  return inflater;
+}
 
 bool WriteAll(int fd, const uint8_t* data, size_t count) {
   while (count > 0) {
@@ -58,9 +68,9 @@ int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** m
     *messageOut = "inflateFully: entry not compressed";
     return 0;
   }
-  Inflater inflater;
+  Inflater& inflater = SharedInflater();
   z_stream& zs = inflater.stream();
-  if (!inflater.Init()) {
+  if (!inflater.Start()) {
     *messageOut = zs.msg;
     return 0;
   }
