@@ -49,7 +49,7 @@ mode_t ModeOf(const std::string& path) {
 class ExtractTest : public ::testing::Test {
  protected:
   // Extracts an archive of these entries into T; returns UnzipFiles' result.
-  int Unzip(const std::vector<ZipSpec>& entries, const char* prefix = nullptr) {
+  int Unzip(const std::vector<ZipItem>& entries, const char* prefix = nullptr) {
     Opened archive(zipOpen(Store(dir_, BuildZip(entries, "stub").bytes).c_str(), nullptr));
     EXPECT_TRUE(archive);
     return archive ? UnzipFiles(archive.get(), target_.c_str(), prefix) : -1;
@@ -106,7 +106,7 @@ TEST_F(ExtractTest, EntriesInNearlyTheSameDirectoryEachGetTheirWholeChain) {
 }
 
 TEST_F(ExtractTest, PrefixFilterTouchesNothingElse) {
-  std::vector<ZipSpec> entries = {{.name = "setup", .data = "s"},
+  std::vector<ZipItem> entries = {{.name = "setup", .data = "s"},
                                   {.name = "package/jrex", .data = "near"},
                                   {.name = "package/jre/bin/java", .data = "j"}};
   EXPECT_EQ(Unzip({{.name = "setup", .data = "s"}}, "package/jre"), 1);
@@ -122,7 +122,7 @@ TEST_F(ExtractTest, PrefixFilterTouchesNothingElse) {
 // The launcher writes the payload runtime first and then everything else; the two passes
 // must leave exactly the tree that one full pass leaves.
 TEST_F(ExtractTest, ExcludingAPrefixAfterExtractingItEqualsOneFullPass) {
-  std::vector<ZipSpec> entries = {{.name = "vantor.class", .data = "main"},
+  std::vector<ZipItem> entries = {{.name = "vantor.class", .data = "main"},
                                   {.name = "package/"},
                                   {.name = "package/jre/bin/java", .data = "j", .deflate = true},
                                   {.name = "package/jrex", .data = "near"},
@@ -144,7 +144,7 @@ TEST_F(ExtractTest, ExcludingAPrefixAfterExtractingItEqualsOneFullPass) {
 }
 
 TEST_F(ExtractTest, ExcludedEntriesAreNotReadButOtherFailuresStillCount) {
-  ZipSpec broken = {.name = "package/jre/bad", .data = "text", .method = 8,
+  ZipItem broken = {.name = "package/jre/bad", .data = "text", .method = 8,
                     .stored = "\xff\xff\xff"};
   Opened archive(zipOpen(Store(dir_, BuildZip({{.name = "a", .data = "1"}, broken,
                                                {.name = "b", .data = "2"}}, "stub").bytes)

@@ -12,7 +12,7 @@
 
 namespace launcher::test {
 
-struct ZipSpec {
+struct ZipItem {
   std::string name{};
   std::string data{};                       // the entry's content
   bool deflate = false;
@@ -78,12 +78,12 @@ inline uint32_t Crc(const std::string& data) {
 }
 
 // prefix goes ahead of the archive; stored offsets are relative to the archive's start.
-inline BuiltZip BuildZip(const std::vector<ZipSpec>& entries, const std::string& prefix = "",
+inline BuiltZip BuildZip(const std::vector<ZipItem>& entries, const std::string& prefix = "",
                          const std::string& comment = "") {
   BuiltZip zip;
   zip.bytes = prefix;
   std::vector<std::string> payloads;
-  for (const ZipSpec& e : entries) {
+  for (const ZipItem& e : entries) {
     std::string payload = e.stored ? *e.stored : e.deflate ? Deflate(e.data) : e.data;
     const std::string& locName = e.locName ? *e.locName : e.name;
     zip.loc.push_back(zip.bytes.size());
@@ -103,7 +103,7 @@ inline BuiltZip BuildZip(const std::vector<ZipSpec>& entries, const std::string&
   }
   zip.cenStart = zip.bytes.size();
   for (size_t i = 0; i < entries.size(); ++i) {
-    const ZipSpec& e = entries[i];
+    const ZipItem& e = entries[i];
     zip.cen.push_back(zip.bytes.size());
     std::string& out = zip.bytes;
     AppendLE32(out, 0x02014B50);

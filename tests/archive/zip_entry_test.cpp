@@ -29,7 +29,7 @@ std::string Random(size_t size, unsigned seed) {
 
 class ZipEntryTest : public ::testing::Test {
  protected:
-  ZipArchive* Open(const std::vector<ZipSpec>& entries) {
+  ZipArchive* Open(const std::vector<ZipItem>& entries) {
     path_ = Store(dir_, BuildZip(entries, "stub").bytes, "e" + std::to_string(count_++) + ".zip");
     return zipOpen(path_.c_str(), nullptr);
   }
@@ -265,7 +265,7 @@ TEST_F(ZipEntryTest, StoredEntryRunningPastTheFileOrNegativeFails) {
 TEST_F(ZipEntryTest, CorruptDeflateDataFailsAndNeverLoops) {
   std::string text = Compressible(20000);
   std::string deflated = Deflate(text);
-  std::vector<ZipSpec> entries;
+  std::vector<ZipItem> entries;
   for (unsigned seed = 0; seed < 40; ++seed) {
     std::string data = seed < 20 ? Random(3000, seed) : deflated;
     if (seed >= 20) {

@@ -24,7 +24,7 @@ class ZipOpenTest : public ::testing::Test {
   int count_ = 0;
 };
 
-const std::vector<ZipSpec> kTwo = {{.name = "a.txt", .data = "alpha"},
+const std::vector<ZipItem> kTwo = {{.name = "a.txt", .data = "alpha"},
                                    {.name = "b/c.txt", .data = "gamma gamma", .deflate = true}};
 
 TEST_F(ZipOpenTest, FindsEndRecordOnlyWhenCommentEndsAtEndOfFile) {
@@ -134,14 +134,14 @@ TEST_F(ZipOpenTest, ReportsEachInvalidEndHeaderField) {
 
 TEST_F(ZipOpenTest, ReportsEachInvalidCentralHeader) {
   struct Case {
-    std::vector<ZipSpec> entries;
+    std::vector<ZipItem> entries;
     size_t patchAt;   // offset in the second CEN header; 0: no patch
     uint16_t value;
     const char* text;
   };
-  std::vector<ZipSpec> encrypted = kTwo;
+  std::vector<ZipItem> encrypted = kTwo;
   encrypted[1].flags = 1;
-  std::vector<ZipSpec> imploded = kTwo;
+  std::vector<ZipItem> imploded = kTwo;
   imploded[1].method = 12;
   const Case cases[] = {
       {kTwo, 1, 0x4C, "invalid CEN header (bad signature)"},
@@ -176,7 +176,7 @@ TEST_F(ZipOpenTest, RefusesEntryCountBeyondTheFixedHeadersThatFit) {
 }
 
 TEST_F(ZipOpenTest, IndexesStoredEntryWithCompressedSizeZero) {
-  std::vector<ZipSpec> entries = {{.name = "s", .data = "stored!", .cenCompressedSize = 99}};
+  std::vector<ZipItem> entries = {{.name = "s", .data = "stored!", .cenCompressedSize = 99}};
   Opened archive(Open(BuildZip(entries).bytes));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->cells[0].compressedSize, 0);
@@ -184,7 +184,7 @@ TEST_F(ZipOpenTest, IndexesStoredEntryWithCompressedSizeZero) {
 }
 
 TEST_F(ZipOpenTest, Accepts65534EntriesAndRefuses65535) {
-  std::vector<ZipSpec> entries(65534);
+  std::vector<ZipItem> entries(65534);
   for (size_t i = 0; i < entries.size(); ++i) entries[i].name = std::to_string(i);
   BuiltZip zip = BuildZip(entries, "#");
   {
@@ -209,16 +209,16 @@ TEST_F(ZipOpenTest, Accepts65534EntriesAndRefuses65535) {
 TEST_F(ZipOpenTest, IndexesHeadersAcrossAndBeyondTheReadWindow) {
   // Larger than the window; name and extra field together still fit their 16-bit cell field.
   const std::string huge(65535, 'h');
-  std::vector<ZipSpec> entries;
+  std::vector<ZipItem> entries;
   for (int i = 0; i < 3000; ++i) {
-    ZipSpec e{.name = (i % 13 == 0 ? "META-INF/" : "d/") + std::to_string(i) +
+    ZipItem e{.name = (i % 13 == 0 ? "META-INF/" : "d/") + std::to_string(i) +
                       std::string(static_cast<size_t>(i % 97), 'n'),
               .data = std::to_string(i)};
     if (i % 11 == 0) e.cenExtra = std::string(static_cast<size_t>(i % 30 + 4), 'x');
     if (i % 7 == 0) e.comment = "comment " + std::to_string(i);
     entries.push_back(e);
   }
-  ZipSpec giant{.name = huge.substr(0, 40000), .cenExtra = huge.substr(0, 25535),
+  ZipItem giant{.name = huge.substr(0, 40000), .cenExtra = huge.substr(0, 25535),
                 .comment = huge};
   entries.insert(entries.begin() + 1000, giant);
   entries.push_back(giant);  // the last header ends exactly where the directory does
@@ -234,7 +234,7 @@ TEST_F(ZipOpenTest, IndexesHeadersAcrossAndBeyondTheReadWindow) {
     ASSERT_EQ(archive->cells.size(), entries.size());
     std::vector<std::string> meta;
     for (size_t i = 0; i < entries.size(); ++i) {
-      const ZipSpec& e = entries[i];
+      const ZipItem& e = entries[i];
       const ZipCell& cell = archive->cells[i];
       ASSERT_EQ(cell.nameHash, hash(e.name.c_str())) << i;
       ASSERT_EQ(cell.cenPosition, static_cast<int64_t>(zip.cen[i])) << i;
@@ -274,7 +274,7 @@ TEST_F(ZipOpenTest, HashTreatsHighBytesAsSigned) {
 }
 
 TEST_F(ZipOpenTest, ChainsListLaterDuplicatesFirst) {
-  std::vector<ZipSpec> entries;
+  std::vector<ZipItem> entries;
   for (int i = 0; i < 18; ++i) entries.push_back({.name = "f" + std::to_string(i)});
   entries[17] = {.name = "f3", .data = "second"};
   Opened archive(Open(BuildZip(entries).bytes));
@@ -296,7 +296,7 @@ TEST_F(ZipOpenTest, ChainsListLaterDuplicatesFirst) {
 }
 
 TEST_F(ZipOpenTest, CollectsMetaNamesCaseInsensitively) {
-  std::vector<ZipSpec> entries = {{.name = "meta-inf/x"}, {.name = "META-INF/y"},
+  std::vector<ZipItem> entries = {{.name = "meta-inf/x"}, {.name = "META-INF/y"},
                                   {.name = "META-INF"},   {.name = "Meta-Inf/z"},
                                   {.name = "other"}};
   Opened archive(Open(BuildZip(entries).bytes));
@@ -310,7 +310,7 @@ TEST_F(ZipOpenTest, CollectsMetaNamesCaseInsensitively) {
 }
 
 TEST_F(ZipOpenTest, KeepsEntryCommentsForTheirEntries) {
-  std::vector<ZipSpec> entries = {{.name = "a"}, {.name = "b", .comment = "about b"}};
+  std::vector<ZipItem> entries = {{.name = "a"}, {.name = "b", .comment = "about b"}};
   Opened archive(Open(BuildZip(entries).bytes));
   ASSERT_TRUE(archive);
   Entry a(archive.get(), zipGetNextEntry(archive.get(), 0));

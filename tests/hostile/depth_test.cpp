@@ -4,7 +4,7 @@
 namespace launcher::hostile {
 namespace {
 
-using test::ZipSpec;
+using test::ZipItem;
 
 // A name levels deep: levels - 1 directories, then a file.
 std::string Deep(int levels) {
@@ -17,7 +17,7 @@ std::string Deep(int levels) {
 // run would leave its working directory behind.
 TEST(HostileDepth, TreesDeeperThanTheCleanUpReachesAreRefused) {
   HostileCase limit = WithEntries("512-levels", {Outcome::kExtracted}, [](const World&) {
-    return std::vector<ZipSpec>{Stored(Deep(512), "deep")};
+    return std::vector<ZipItem>{Stored(Deep(512), "deep")};
   });
   limit.files = ProgramFiles();
   limit.files[Deep(512)] = "deep";

@@ -53,22 +53,22 @@ struct HostileCase {
 constexpr int kProgramStatus = 7;
 
 // A stored entry.
-inline test::ZipSpec Stored(const std::string& name, const std::string& data) {
-  test::ZipSpec spec;
-  spec.name = name;
-  spec.data = data;
-  return spec;
+inline test::ZipItem Stored(const std::string& name, const std::string& data) {
+  test::ZipItem item;
+  item.name = name;
+  item.data = data;
+  return item;
 }
 
 // A deflated entry.
-inline test::ZipSpec Deflated(const std::string& name, const std::string& data) {
-  test::ZipSpec spec = Stored(name, data);
-  spec.deflate = true;
-  return spec;
+inline test::ZipItem Deflated(const std::string& name, const std::string& data) {
+  test::ZipItem item = Stored(name, data);
+  item.deflate = true;
+  return item;
 }
 
 // The installer program's own files; a payload that carries them reaches the Java launch.
-inline std::vector<test::ZipSpec> ProgramEntries() {
+inline std::vector<test::ZipItem> ProgramEntries() {
   return {Stored("vantor.class", "class bytes"), Deflated("package/PackageFormat.jar", "jar")};
 }
 
@@ -77,15 +77,15 @@ inline std::map<std::string, std::string> ProgramFiles() {
 }
 
 // ProgramEntries followed by entries.
-inline std::vector<test::ZipSpec> WithProgram(std::vector<test::ZipSpec> entries) {
-  std::vector<test::ZipSpec> all = ProgramEntries();
+inline std::vector<test::ZipItem> WithProgram(std::vector<test::ZipItem> entries) {
+  std::vector<test::ZipItem> all = ProgramEntries();
   all.insert(all.end(), entries.begin(), entries.end());
   return all;
 }
 
 // A case whose payload is the program's files followed by the entries made for its world.
 inline HostileCase WithEntries(std::string label, std::set<Outcome> allowed,
-                               std::function<std::vector<test::ZipSpec>(const World&)> entries) {
+                               std::function<std::vector<test::ZipItem>(const World&)> entries) {
   HostileCase c;
   c.label = std::move(label);
   c.allowed = std::move(allowed);
@@ -96,7 +96,7 @@ inline HostileCase WithEntries(std::string label, std::set<Outcome> allowed,
 }
 
 // A case whose payload, the program's files followed by entries, must be refused.
-inline HostileCase Refused(std::string label, std::vector<test::ZipSpec> entries) {
+inline HostileCase Refused(std::string label, std::vector<test::ZipItem> entries) {
   return WithEntries(std::move(label), {Outcome::kRefused},
                      [entries](const World&) { return entries; });
 }

@@ -6,10 +6,10 @@ namespace launcher::hostile {
 namespace {
 
 using test::BuildZip;
-using test::ZipSpec;
+using test::ZipItem;
 
 TEST(HostileNames, NamesLeavingTheWorkDirAreRefusedWithNothingWrittenOutside) {
-  ZipSpec locOnly = Stored("harmless.txt", "x");
+  ZipItem locOnly = Stored("harmless.txt", "x");
   locOnly.locName = "../../canary/loc-name";
   std::vector<HostileCase> cases = {
       Refused("parent", {Stored("../escaped", "x"), Stored("after", "never")}),
@@ -23,13 +23,13 @@ TEST(HostileNames, NamesLeavingTheWorkDirAreRefusedWithNothingWrittenOutside) {
       Refused("installer", {Stored("../../../inst/setup", "overwritten")}),
       Refused("loc-name-differs", {locOnly}),
       WithEntries("absolute", {Outcome::kRefused}, [](const World& w) {
-        return std::vector<ZipSpec>{Stored(w.canary + "/absolute", "x")};
+        return std::vector<ZipItem>{Stored(w.canary + "/absolute", "x")};
       }),
       WithEntries("absolute-doubled", {Outcome::kRefused}, [](const World& w) {
-        return std::vector<ZipSpec>{Stored("/" + w.canary + "/doubled", "x")};
+        return std::vector<ZipItem>{Stored("/" + w.canary + "/doubled", "x")};
       }),
       WithEntries("absolute-installer", {Outcome::kRefused}, [](const World& w) {
-        return std::vector<ZipSpec>{Stored(w.installer, "overwritten")};
+        return std::vector<ZipItem>{Stored(w.installer, "overwritten")};
       }),
   };
   // Escaping first, ahead of the program's files.
@@ -37,8 +37,8 @@ TEST(HostileNames, NamesLeavingTheWorkDirAreRefusedWithNothingWrittenOutside) {
   first.label = "escaping-first";
   first.allowed = {Outcome::kRefused};
   first.payload = [](const World&) {
-    std::vector<ZipSpec> entries = {Stored("../../canary/first", "x")};
-    for (const ZipSpec& e : ProgramEntries()) entries.push_back(e);
+    std::vector<ZipItem> entries = {Stored("../../canary/first", "x")};
+    for (const ZipItem& e : ProgramEntries()) entries.push_back(e);
     return BuildZip(entries).bytes;
   };
   first.inspectLeftover = [](const std::string& workdir) {
@@ -64,11 +64,11 @@ TEST(HostileNames, NamesLeavingTheWorkDirAreRefusedWithNothingWrittenOutside) {
 // multibyte sequences, backslashes and dots arrive unchanged, in the C locale and in a
 // double-byte one whose lead bytes may precede '/'.
 TEST(HostileNames, OddButContainedNamesAreExtractedByteForByte) {
-  ZipSpec nul = Stored("cut", "nul");
+  ZipItem nul = Stored("cut", "nul");
   nul.locName = std::string("cut\0/../../../canary/nul", 24);
-  ZipSpec renamed = Stored("cen-name", "renamed");
+  ZipItem renamed = Stored("cen-name", "renamed");
   renamed.locName = "loc-name";
-  std::vector<ZipSpec> entries = {
+  std::vector<ZipItem> entries = {
       Stored("line\nbreak", "1"),
       Stored("tab\there\x01\x1b[31m", "2"),
       Stored("\x7f", "3"),

@@ -11,7 +11,7 @@ using test::BuiltZip;
 using test::Deflate;
 using test::PutLE16;
 using test::PutLE32;
-using test::ZipSpec;
+using test::ZipItem;
 
 // Text that deflate can't shrink much, so that a cut in its stream lands mid-stream.
 std::string Noise(size_t size) {
@@ -29,11 +29,11 @@ std::string Noise(size_t size) {
 // A size past the end of any launcher file.
 constexpr uint32_t kBeyondFile = 64u << 20;
 
-ZipSpec WithSizes(ZipSpec spec, std::optional<uint32_t> size,
+ZipItem WithSizes(ZipItem item, std::optional<uint32_t> size,
                   std::optional<uint32_t> compressedSize = std::nullopt) {
-  spec.cenSize = size;
-  spec.cenCompressedSize = compressedSize;
-  return spec;
+  item.cenSize = size;
+  item.cenCompressedSize = compressedSize;
+  return item;
 }
 
 // Checks that a refused run wrote no more of file than its header declared.
@@ -50,9 +50,9 @@ TEST(HostileSizes, EntriesWhoseSizesLieAreRefused) {
   std::string noise = Noise(200000);
   std::string stream = Deflate(noise);
   uint32_t streamSize = static_cast<uint32_t>(stream.size());
-  ZipSpec unterminated = Deflated("unterminated", noise);
+  ZipItem unterminated = Deflated("unterminated", noise);
   unterminated.stored = stream.substr(0, stream.size() - 64);
-  ZipSpec garbage = Deflated("garbage", noise);
+  ZipItem garbage = Deflated("garbage", noise);
   garbage.stored = std::string(4096, '\xff');
 
   HostileCase understated = Refused(
@@ -74,9 +74,9 @@ TEST(HostileSizes, EntriesWhoseSizesLieAreRefused) {
       Refused("deflated-garbage", {garbage}),
   };
   // Sizes of 2 GiB and more: refused, or found too large for the disk first.
-  for (auto [label, spec] : {std::pair{"stored-size-negative", Stored("big", "data")},
+  for (auto [label, item] : {std::pair{"stored-size-negative", Stored("big", "data")},
                              std::pair{"deflated-size-negative", Deflated("big", noise)}}) {
-    HostileCase c = Refused(label, {WithSizes(spec, 0xFFFFFFFFu)});
+    HostileCase c = Refused(label, {WithSizes(item, 0xFFFFFFFFu)});
     c.allowed.insert(Outcome::kNoSpace);
     cases.push_back(c);
   }
@@ -87,10 +87,10 @@ TEST(HostileSizes, EntriesWhoseSizesLieAreRefused) {
 // long before the disk that the free-space check measured could fill.
 TEST(HostileSizes, DeflateBombThatUnderstatesItsSizeIsStoppedAtTheDeclaredSize) {
   static const std::string bomb = Deflate(std::string(256u << 20, '\0'), 9);
-  ZipSpec spec = Deflated("bomb", "");
-  spec.stored = bomb;
-  spec.cenSize = 1u << 20;
-  HostileCase c = Refused("deflate-bomb", {spec});
+  ZipItem item = Deflated("bomb", "");
+  item.stored = bomb;
+  item.cenSize = 1u << 20;
+  HostileCase c = Refused("deflate-bomb", {item});
   c.inspectLeftover = WroteAtMost("bomb", 1 << 20);
   RunCases({c});
 }
@@ -99,7 +99,7 @@ TEST(HostileSizes, DeflateBombThatUnderstatesItsSizeIsStoppedAtTheDeclaredSize) 
 // says is what arrives.
 TEST(HostileSizes, SizesTheReaderDoesNotRelyOnStillExtractExactly) {
   std::vector<HostileCase> cases;
-  auto add = [&cases](std::string label, std::vector<ZipSpec> entries,
+  auto add = [&cases](std::string label, std::vector<ZipItem> entries,
                       std::map<std::string, std::string> files,
                       std::function<void(BuiltZip&)> patch = {}) {
     HostileCase c;

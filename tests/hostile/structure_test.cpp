@@ -11,10 +11,10 @@ using test::BuildZip;
 using test::BuiltZip;
 using test::PutLE16;
 using test::PutLE32;
-using test::ZipSpec;
+using test::ZipItem;
 
 // A case over the program's files and entries, patched after building.
-HostileCase Patched(std::string label, std::set<Outcome> allowed, std::vector<ZipSpec> entries,
+HostileCase Patched(std::string label, std::set<Outcome> allowed, std::vector<ZipItem> entries,
                     std::function<void(BuiltZip&)> patch) {
   HostileCase c;
   c.label = std::move(label);
@@ -75,7 +75,7 @@ TEST(HostileStructure, EndCommentsAtTheSearchLimit) {
 
 TEST(HostileStructure, LargestEntryCountExtractsAndOneMoreIsNoArchive) {
   auto many = [](std::string label, size_t count, Outcome outcome) {
-    std::vector<ZipSpec> entries = ProgramEntries();
+    std::vector<ZipItem> entries = ProgramEntries();
     std::map<std::string, std::string> files = ProgramFiles();
     for (size_t i = entries.size(); i < count; ++i) {
       char name[64];
@@ -97,7 +97,7 @@ TEST(HostileStructure, LargestEntryCountExtractsAndOneMoreIsNoArchive) {
 // An END header that the reader can't follow means no archive at all.
 TEST(HostileStructure, DirectoriesClaimingMoreThanTheFileHoldsAreNoArchive) {
   std::set<Outcome> none = {Outcome::kNoPayload};
-  std::vector<ZipSpec> one = {Stored("x", "x")};
+  std::vector<ZipItem> one = {Stored("x", "x")};
   RunCases({
       Patched("directory-size-huge", none, one,
               [](BuiltZip& zip) { PutLE32(zip.bytes, zip.end + 12, 0x7FFFFFFFu); }),
@@ -125,7 +125,7 @@ TEST(HostileStructure, DirectoriesClaimingMoreThanTheFileHoldsAreNoArchive) {
 // not go on with the entries after it missing.
 TEST(HostileStructure, EntriesWhoseLocalHeaderCannotBeReadAreRefused) {
   std::set<Outcome> refused = {Outcome::kRefused};
-  std::vector<ZipSpec> two = {Stored("readable", "x"), Stored("after", "y")};
+  std::vector<ZipItem> two = {Stored("readable", "x"), Stored("after", "y")};
   RunCases({
       Patched("local-header-past-end", refused, two,
               [](BuiltZip& zip) { PutLE32(zip.bytes, LocField(zip, 2), 0x7FFFFFF0u); }),
