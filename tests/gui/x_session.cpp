@@ -26,27 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int AnonymousFile() {
-  char name[] = "/tmp/launcher-gui-test.XXXXXX";
-  int fd = ::mkostemp(name, O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("mkostemp failed");
-  ::unlink(name);
-  return fd;
-}
-
-std::string Slurp(int fd) {
-  std::string text;
-  ::lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
-}
-
 // Places `from` on descriptor `to` in a forked child, keeping it open across exec.
 void MoveTo(int from, int to) {
   if (from == to) {

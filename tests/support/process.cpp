@@ -15,9 +15,7 @@
 extern char** environ;
 
 namespace launcher::test {
-namespace {
 
-// Output goes to unlinked temporary files, so a chatty child can never block on a pipe.
 int AnonymousFile() {
   char name[] = "/tmp/launcher-test-out.XXXXXX";
   int fd = ::mkostemp(name, O_CLOEXEC);
@@ -38,6 +36,8 @@ std::string Slurp(int fd) {
   }
   return text;
 }
+
+namespace {
 
 int Spawn(const RunOptions& options, int outFd, int errFd) {
   if (options.argv.empty()) throw std::runtime_error("empty argv");

@@ -47,6 +47,13 @@ class Background {
   bool done_ = false;
 };
 
+// An unlinked temporary file (close-on-exec) for a child's output: a chatty child can never
+// block on it as on a pipe.
+int AnonymousFile();
+
+// Everything in the file behind fd, read from its start.
+std::string Slurp(int fd);
+
 // The environment of this test process as a map.
 std::map<std::string, std::string> CurrentEnvironment();
 
