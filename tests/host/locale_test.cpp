@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "in_child.h"
+#include "support/child.h"
 #include "support/scratch.h"
 
 extern char** environ;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/paths.h"
-#include "in_child.h"
+#include "support/child.h"
 #include "support/scratch.h"
 
 namespace launcher {

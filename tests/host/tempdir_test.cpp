@@ -13,7 +13,7 @@
 #include <string>
 
 #include "host/unique_fd.h"
-#include "in_child.h"
+#include "support/child.h"
 #include "support/scratch.h"
 
 namespace launcher {

@@ -13,7 +13,7 @@
 
 #include "host/self_location.h"
 #include "runtime/caches.h"
-#include "runtime/child.h"
+#include "support/child.h"
 #include "support/fake_runtime.h"
 #include "support/scratch.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "runtime/child.h"
+#include "support/child.h"
 #include "runtime/launch.h"
 #include "support/scratch.h"
 

@@ -1,7 +1,10 @@
-// Pieces of a test run in forked children: per-process state (application home, cached
-// runtime paths, environment) starts fresh there, and several children can run at once.
+// Pieces of a test run in forked children: cached and process-wide state (locale tag,
+// executable path, temporary directory, application home, runtime paths, environment,
+// stdio buffers) starts fresh there and cannot leak between cases; several children can
+// run at once.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +24,7 @@ class Child {
   // Starts body in a child; what it returns is the child's report.
   explicit Child(const std::function<std::string()>& body) {
     int fds[2];
-    if (::pipe(fds) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
       ADD_FAILURE() << "pipe failed";
       return;
     }
@@ -73,5 +76,8 @@ class Child {
 inline std::string InChild(const std::function<std::string()>& body) {
   return Child(body).Finish();
 }
+
+// The text for a possibly null C string, so results can cross the pipe.
+inline std::string Show(const char* s) { return s ? s : "(null)"; }
 
 }  // namespace launcher::test
