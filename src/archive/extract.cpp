@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "archive/zip_internal.h"
 #include "host/locale.h"
 #include "host/memory.h"
 #include "host/tempdir.h"
@@ -73,8 +74,20 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
   size_t capacity = kInitialPathCapacity;
   std::unique_ptr<char, FreeDeleter> path(static_cast<char*>(MemAlloc(capacity)));
   std::string madeChain;  // the directory chain that the last walk made completely
+  std::vector<uint8_t> headerBuffer;
+  std::string locName;
 
   for (int32_t index = 0;; ++index) {
+    // Picking a few entries out of many (the payload runtime) needs only their names: the
+    // whole record, with its extra field, is built for the entries that are taken. An
+    // entry whose name can't be read goes the full way and fails there.
+    if (included && index < archive->entryCount &&
+        static_cast<size_t>(index) < archive->cells.size() &&
+        readLOCName(archive, archive->cells[static_cast<size_t>(index)], headerBuffer,
+                    &locName) &&
+        !HasPrefix(locName.c_str(), included)) {
+      continue;
+    }
     ZipEntry* entry = zipGetNextEntry(archive, index);
     // Before the last index, no entry means a local header that can't be read: damage that
     // must not pass for the end of the directory, with the entries after it never written.

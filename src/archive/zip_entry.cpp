@@ -17,40 +17,63 @@ std::string NameUpToNul(const uint8_t* bytes, size_t length) {
   return std::string(text, nul ? static_cast<const char*>(nul) - text : length);
 }
 
-}  // namespace
-
-// Reads go to absolute positions (pread): one call per header instead of a seek and a
-// read, which counts when a payload holds tens of thousands of small entries.
-ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell) {
+// Reads the LOC header of cell into header, with as much of its name (and, without a CEN
+// extra field, its extra field) as it refers to; the name and extra lengths go to the
+// out-parameters. False with message set on a failure. Reads go to absolute positions
+// (pread): one call per header instead of a seek and a read, which counts when a payload
+// holds tens of thousands of small entries.
+bool readLOCHeader(ZipArchive* archive, const ZipCell& cell, std::vector<uint8_t>& header,
+                   uint16_t* locNameLen, uint16_t* locExtraLen) {
   int fd = archive->fd.get();
   if (cell.locOffset < 0) {
     archive->message = "seek failed";
-    return nullptr;
+    return false;
   }
-  std::vector<uint8_t> header(size_t{kLocHeaderSize} + cell.nameExtraLen);
+  header.resize(size_t{kLocHeaderSize} + cell.nameExtraLen);
   if (readFullyAt(fd, header.data(), static_cast<int64_t>(header.size()), cell.locOffset) != 0) {
     archive->message = "couldn't read LOC header";
-    return nullptr;
+    return false;
   }
   if (ByteView(header.data(), header.size()).U32(0) != kLocSignature) {
     archive->message = "invalid LOC header (bad signature)";
-    return nullptr;
+    return false;
   }
-  uint16_t locNameLen = ByteView(header.data(), header.size()).U16(26);
-  uint16_t locExtraLen = ByteView(header.data(), header.size()).U16(28);
+  *locNameLen = ByteView(header.data(), header.size()).U16(26);
+  *locExtraLen = ByteView(header.data(), header.size()).U16(28);
 
   // Common zip tools write longer extra fields in the LOC header than in the CEN one, so
   // the bytes sized from the CEN header may not cover what the LOC header refers to.
-  size_t needed = size_t{kLocHeaderSize} + locNameLen + (cell.cenExtraLen == 0 ? locExtraLen : 0);
+  size_t needed =
+      size_t{kLocHeaderSize} + *locNameLen + (cell.cenExtraLen == 0 ? *locExtraLen : 0);
   if (needed > header.size()) {
     size_t have = header.size();
     header.resize(needed);
     if (readFullyAt(fd, header.data() + have, static_cast<int64_t>(needed - have),
                     cell.locOffset + static_cast<int64_t>(have)) != 0) {
       archive->message = "couldn't read LOC header";
-      return nullptr;
+      return false;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+int readLOCName(ZipArchive* archive, const ZipCell& cell, std::vector<uint8_t>& buffer,
+                std::string* name) {
+  uint16_t locNameLen = 0;
+  uint16_t locExtraLen = 0;
+  if (!readLOCHeader(archive, cell, buffer, &locNameLen, &locExtraLen)) return 0;
+  *name = NameUpToNul(buffer.data() + kLocHeaderSize, locNameLen);
+  return 1;
+}
+
+ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell) {
+  int fd = archive->fd.get();
+  std::vector<uint8_t> header;
+  uint16_t locNameLen = 0;
+  uint16_t locExtraLen = 0;
+  if (!readLOCHeader(archive, cell, header, &locNameLen, &locExtraLen)) return nullptr;
 
   auto entry = std::make_unique<ZipEntry>();
   entry->name = NameUpToNul(header.data() + kLocHeaderSize, locNameLen);

@@ -73,6 +73,10 @@ void addMetaName(ZipArchive* archive, const char* name);
 void addEntryComment(ZipArchive* archive, int32_t index, std::string comment);
 // Builds the entry record of one cell from its LOC header, or null with message set.
 ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell);
+// Only the name that readLOC would give the entry, read into buffer (kept by the caller
+// across calls); 1, or 0 with message set.
+int readLOCName(ZipArchive* archive, const ZipCell& cell, std::vector<uint8_t>& buffer,
+                std::string* name);
 // Inflates a deflated entry into outFd; 1 on success, 0 with *messageOut set or null.
 int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** messageOut);
 
