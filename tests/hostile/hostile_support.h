@@ -101,19 +101,24 @@ inline HostileCase Refused(std::string label, std::vector<test::ZipItem> entries
                      [entries](const World&) { return entries; });
 }
 
-// Everything below dir as "relative path" -> type, mode, size and content (or link
-// target); entries whose relative path begins with skip are left out.
-inline void SnapshotInto(const std::string& dir, const std::string& relative,
-                         const std::string& skip, std::map<std::string, std::string>* out) {
-  DIR* stream = ::opendir(dir.c_str());
-  if (!stream) return;
+// The names in dir, without "." and ".."; none when it can't be read.
+inline std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> names;
+  DIR* stream = ::opendir(dir.c_str());
+  if (!stream) return names;
   while (dirent* entry = ::readdir(stream)) {
     std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
   ::closedir(stream);
-  for (const std::string& name : names) {
+  return names;
+}
+
+// Everything below dir as "relative path" -> type, mode, size and content (or link
+// target); entries whose relative path begins with skip are left out.
+inline void SnapshotInto(const std::string& dir, const std::string& relative,
+                         const std::string& skip, std::map<std::string, std::string>* out) {
+  for (const std::string& name : Names(dir)) {
     std::string rel = relative.empty() ? name : relative + "/" + name;
     if (!skip.empty() && rel.rfind(skip, 0) == 0) continue;
     std::string path = dir + "/" + name;
@@ -146,15 +151,7 @@ inline std::map<std::string, std::string> Snapshot(const World& world) {
 // recorded with a marker so that it fails the comparison.
 inline void ReadTree(const std::string& dir, const std::string& relative,
                      std::map<std::string, std::string>* out) {
-  DIR* stream = ::opendir(dir.c_str());
-  if (!stream) return;
-  std::vector<std::string> names;
-  while (dirent* entry = ::readdir(stream)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(stream);
-  for (const std::string& name : names) {
+  for (const std::string& name : Names(dir)) {
     std::string rel = relative.empty() ? name : relative + "/" + name;
     std::string path = dir + "/" + name;
     struct stat st = {};
