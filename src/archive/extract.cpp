@@ -121,7 +121,8 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
       if (MakeParents(file, dirLen, lastSeparator)) madeChain.assign(file, chainLength);
     }
     bool isFile = lastSeparator[1] != '\0';  // a name ending in '/' is a directory entry
-    int written = isFile ? zipReadEntry(archive, entry, path.get()) : 1;
+    // A directory entry has no content, so its header must carry the CRC of nothing.
+    int written = isFile ? zipReadEntry(archive, entry, path.get()) : entry->crc == 0;
     zipFreeEntry(archive, entry);
     if (!written) return 0;
   }

@@ -49,6 +49,19 @@ Inflater& SharedInflater() {
   return inflater;
 }
 
+class FdSink : public EntrySink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+
+ protected:
+  bool Write(const uint8_t* data, size_t count) override { return WriteAll(fd_, data, count); }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
 bool WriteAll(int fd, const uint8_t* data, size_t count) {
   while (count > 0) {
     ssize_t n = ::write(fd, data, count);
@@ -60,9 +73,13 @@ bool WriteAll(int fd, const uint8_t* data, size_t count) {
   return true;
 }
 
-}  // namespace
+bool EntrySink::Put(const uint8_t* data, size_t count) {
+  // zlib's crc32 takes a 32-bit length; the chunks handed here are far below that.
+  crc_ = static_cast<uint32_t>(crc32(crc_, data, static_cast<uInt>(count)));
+  return Write(data, count);
+}
 
-int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** messageOut) {
+int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut) {
   *messageOut = nullptr;
   if (entry->compressedSize == 0) {
     *messageOut = "inflateFully: entry not compressed";
@@ -113,7 +130,7 @@ int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** m
         *messageOut = kEndOfStream;
         return 0;
       }
-      if (!WriteAll(outFd, output, got)) return 0;
+      if (got > 0 && !sink.Put(output, got)) return 0;
       produced += static_cast<int64_t>(got);
       if (r == Z_STREAM_END) return 1;
       // zlib moved neither input nor output although both had room: the data is corrupt,
@@ -130,14 +147,7 @@ int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** m
   return 0;
 }
 
-int zipReadEntry(ZipArchive* archive, ZipEntry* entry, const char* path) {
-  int rawFd;
-  do {
-    rawFd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
-  } while (rawFd < 0 && errno == EINTR);
-  UniqueFd fd(rawFd);
-  if (!fd.valid()) return 0;  // "zipReadEntry: cannot open output file"
-
+int readEntryData(ZipArchive* archive, ZipEntry* entry, EntrySink& sink) {
   if (entry->compressedSize == 0) {
     // A negative size comes only from a damaged header; it must not pass as empty.
     if (entry->size < 0) return 0;
@@ -146,16 +156,31 @@ int zipReadEntry(ZipArchive* archive, ZipEntry* entry, const char* path) {
     int32_t remaining = entry->size;
     while (remaining > 0) {
       int32_t n = zipRead(archive, entry, position, buffer, std::min(remaining, kCopyChunk));
-      if (n <= 0 || !WriteAll(fd.get(), buffer, static_cast<size_t>(n))) return 0;
+      if (n <= 0 || !sink.Put(buffer, static_cast<size_t>(n))) return 0;
       position += n;
       remaining -= n;
     }
-    return 1;
+  } else {
+    const char* reason = nullptr;
+    if (!inflateFully(archive, entry, sink, &reason)) return 0;
   }
-
-  const char* reason = nullptr;
-  if (!inflateFully(archive, entry, fd.get(), &reason)) return 0;
+  // A flipped bit in a downloaded installer must not install silently.
+  if (sink.crc() != entry->crc) {
+    archive->message = "invalid entry CRC";
+    return 0;
+  }
   return 1;
+}
+
+int zipReadEntry(ZipArchive* archive, ZipEntry* entry, const char* path) {
+  int rawFd;
+  do {
+    rawFd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
+  } while (rawFd < 0 && errno == EINTR);
+  UniqueFd fd(rawFd);
+  if (!fd.valid()) return 0;  // "zipReadEntry: cannot open output file"
+  FdSink sink(fd.get());
+  return readEntryData(archive, entry, sink);
 }
 
 }  // namespace launcher

@@ -77,7 +77,28 @@ ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell);
 // across calls); 1, or 0 with message set.
 int readLOCName(ZipArchive* archive, const ZipCell& cell, std::vector<uint8_t>& buffer,
                 std::string* name);
-// Inflates a deflated entry into outFd; 1 on success, 0 with *messageOut set or null.
-int inflateFully(ZipArchive* archive, ZipEntry* entry, int outFd, const char** messageOut);
+// Receives an entry's content in order and keeps the CRC-32 of all it was handed, so that
+// every way of writing an entry out verifies it the same way.
+class EntrySink {
+ public:
+  virtual ~EntrySink() = default;
+  // Adds count bytes to the checksum and hands them on; false when they could not be kept.
+  bool Put(const uint8_t* data, std::size_t count);
+  uint32_t crc() const { return crc_; }
+
+ protected:
+  virtual bool Write(const uint8_t* data, std::size_t count) = 0;
+
+ private:
+  uint32_t crc_ = 0;
+};
+
+// Inflates a deflated entry into sink; 1 on success, 0 with *messageOut set or null.
+int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut);
+// The entry's content (copied or inflated) into sink, its size and CRC-32 checked against
+// the header; 1, or 0 with the archive's message set where a text applies.
+int readEntryData(ZipArchive* archive, ZipEntry* entry, EntrySink& sink);
+// Writes count bytes to fd, over short writes and interruptions; false on a failure.
+bool WriteAll(int fd, const uint8_t* data, std::size_t count);
 
 }  // namespace launcher

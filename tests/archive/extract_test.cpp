@@ -199,6 +199,40 @@ TEST_F(ExtractTest, StopsAtTheFirstEntryThatCannotBeWritten) {
   EXPECT_FALSE(Exists(target_ + "/after"));
 }
 
+// One data byte flipped in a stored and in a deflated entry, a header CRC that is wrong,
+// and a directory or empty entry whose CRC is not that of nothing: each fails extraction
+// whichever entry it is, and the entries before it are still written whole.
+TEST_F(ExtractTest, EntriesWhoseContentDoesNotMatchTheirCrcFail) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+  // Deflate's stored blocks inflate byte for byte, so a flip there leaves a stream that
+  // inflates cleanly to the right length: only the CRC can catch it.
+  std::string deflated = Deflate(text, Z_NO_COMPRESSION);
+  std::string flippedDeflate = deflated;
+  flippedDeflate[deflated.size() / 2] ^= 0x01;
+  std::string flippedText = text;
+  flippedText[17] ^= 0x20;
+
+  const ZipItem good{.name = "good.txt", .data = text, .deflate = true};
+  const std::vector<ZipItem> damaged = {
+      {.name = "stored", .data = text, .stored = flippedText},
+      {.name = "deflated", .data = text, .method = 8, .stored = flippedDeflate},
+      {.name = "header", .data = text, .deflate = true, .crc = Crc(text) ^ 0x80000000u},
+      {.name = "empty", .data = "", .crc = 1},
+      {.name = "dir/", .data = "", .crc = 0xFFFFFFFFu},
+  };
+  for (const ZipItem& bad : damaged) {
+    SCOPED_TRACE(bad.name);
+    ScratchDir scratch;
+    std::string target = scratch / "T";
+    Opened archive(zipOpen(Store(dir_, BuildZip({good, bad}, "stub").bytes).c_str(), nullptr));
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(UnzipFiles(archive.get(), target.c_str(), nullptr), 0);
+    EXPECT_EQ(ReadFile(target + "/good.txt"), text);
+  }
+  EXPECT_EQ(Unzip({good, {.name = "empty", .data = ""}, {.name = "dir/", .data = ""}}), 1);
+}
+
 // Archives made by Info-ZIP zip (longer LOC than CEN extra fields) and by Python's zipfile,
 // behind a prefix as in an installer, extract exactly as unzip extracts them.
 TEST_F(ExtractTest, MatchesUnzipOnArchivesOfPeerTools) {

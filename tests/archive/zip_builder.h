@@ -25,6 +25,7 @@ struct ZipItem {
   std::optional<uint32_t> cenCompressedSize{};
   std::optional<std::string> stored{};      // bytes written as the entry's data
   std::optional<std::string> locName{};     // LOC name when it differs from the CEN one
+  std::optional<uint32_t> crc{};            // CRC-32 in both headers; default that of data
 };
 
 struct BuiltZip {
@@ -93,7 +94,7 @@ inline BuiltZip BuildZip(const std::vector<ZipItem>& entries, const std::string&
     AppendLE16(out, e.flags);
     AppendLE16(out, e.method.value_or(e.deflate ? 8 : 0));
     AppendLE32(out, 0x21A34C5Bu);  // 2016-05-03 09:34:54
-    AppendLE32(out, Crc(e.data));
+    AppendLE32(out, e.crc.value_or(Crc(e.data)));
     AppendLE32(out, static_cast<uint32_t>(payload.size()));
     AppendLE32(out, static_cast<uint32_t>(e.data.size()));
     AppendLE16(out, static_cast<uint16_t>(locName.size()));
@@ -112,7 +113,7 @@ inline BuiltZip BuildZip(const std::vector<ZipItem>& entries, const std::string&
     AppendLE16(out, e.flags);
     AppendLE16(out, e.method.value_or(e.deflate ? 8 : 0));
     AppendLE32(out, 0x21A34C5Bu);
-    AppendLE32(out, Crc(e.data));
+    AppendLE32(out, e.crc.value_or(Crc(e.data)));
     AppendLE32(out, e.cenCompressedSize.value_or(static_cast<uint32_t>(payloads[i].size())));
     AppendLE32(out, e.cenSize.value_or(static_cast<uint32_t>(e.data.size())));
     AppendLE16(out, static_cast<uint16_t>(e.name.size()));

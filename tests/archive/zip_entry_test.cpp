@@ -49,8 +49,13 @@ class ZipEntryTest : public ::testing::Test {
     if (!entry) return "no entry";
     std::string target = dir_ / "inflated";
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    struct : EntrySink {
+      int fd;
+      bool Write(const uint8_t* data, size_t count) override { return WriteAll(fd, data, count); }
+    } sink;
+    sink.fd = fd.get();
     const char* message = "unset";
-    int result = inflateFully(archive, entry.get(), fd.get(), &message);
+    int result = inflateFully(archive, entry.get(), sink, &message);
     if (out) *out = ReadFile(target);
     if (result) return message ? "success with a text" : "";
     return message ? message : "(null)";
