@@ -91,7 +91,9 @@ bool ParseArguments(int argc, const char* const* argv, Arguments* arguments, int
     } else if (word == "-tmpdir") {
       if (!value) return Refuse("missing_writable_dir", argv[i]);
       if (!SetTempDir(value)) return Refuse("no_writable_dir", value);
-      parsed.tempDir = value;
+      // The stored form, made absolute: a relative one would point elsewhere once the
+      // run has changed into the application home.
+      parsed.tempDir = GetTempDir();
       ++i;
     } else if (word == "-debug") {
       parsed.isDebug = true;

@@ -10,7 +10,7 @@ namespace launcher {
 // What a successful parse hands to main.
 struct Arguments {
   std::optional<std::string> javaHome;  // -javahome, made absolute
-  std::optional<std::string> tempDir;   // -tmpdir, verbatim; GetTempDir has its absolute form
+  std::optional<std::string> tempDir;   // -tmpdir, as SetTempDir stored it (absolute)
   bool console = false;                 // -console was given
   bool isDebug = false;                 // -debug
   bool noPortVerification = false;      // -noportcheck

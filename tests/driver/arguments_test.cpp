@@ -1,5 +1,6 @@
 // The command-line parser on its own. Every case names -console or -silent, so that no
 // toolkit is started.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -72,15 +73,37 @@ TEST_F(ParseArgumentsTest, HiddenSwitchesSetTheirFlagsWithoutJavaArguments) {
   EXPECT_EQ(arguments.javaArgs.size(), 4u);
 }
 
-TEST_F(ParseArgumentsTest, TmpdirIsHandedOnVerbatimAndStoredAbsolute) {
+// A relative value handed on verbatim would name another directory once the run has
+// changed into the working directory: temp.dir, the upgrade script path and the clean-up
+// would all miss.
+TEST_F(ParseArgumentsTest, RelativeTmpdirIsHandedOnAbsoluteAsStoredNotNormalised) {
   ScratchDir scratch;
   ASSERT_EQ(::chdir(scratch.path().c_str()), 0);
+  ::mkdir("a", 0700);
   ::mkdir("tmp", 0700);
-  bool go = Parse({"-console", "-tmpdir", "tmp"});
+  bool go = Parse({"-console", "-tmpdir", "a", "-tmpdir", "tmp/../tmp/"});
   ASSERT_EQ(::chdir(cwd), 0);
   ASSERT_TRUE(go);
-  EXPECT_EQ(arguments.tempDir, "tmp");
-  EXPECT_EQ(std::string(GetTempDir()), scratch.path() + "/tmp");
+  EXPECT_EQ(arguments.tempDir, scratch.path() + "/tmp/../tmp/") << "the later value wins";
+  EXPECT_EQ(std::string(GetTempDir()), *arguments.tempDir);
+
+  ASSERT_TRUE(Parse({"-console", "-tmpdir", scratch.path().c_str()}));
+  EXPECT_EQ(arguments.tempDir, scratch.path()) << "an absolute value is kept as given";
+}
+
+TEST_F(ParseArgumentsTest, RejectedTmpdirHandsNothingBackAndKeepsTheStoredOne) {
+  ScratchDir scratch;
+  ASSERT_TRUE(Parse({"-console", "-tmpdir", scratch.path().c_str()}));
+  std::string file = scratch / "file";
+  ::close(::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  testing::internal::CaptureStderr();
+  bool go = Parse({"-console", "-tmpdir", scratch.path().c_str(), "-tmpdir", file.c_str()});
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(go);
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(arguments.tempDir);
+  EXPECT_EQ(err.rfind("Error: '" + file + "' is not a writable directory.\n", 0), 0u) << err;
+  EXPECT_EQ(std::string(GetTempDir()), scratch.path());
 }
 
 TEST_F(ParseArgumentsTest, ErrorStopsWithStatusOneAndNothingHandedBack) {
