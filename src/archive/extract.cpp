@@ -1,26 +1,29 @@
-// Extraction of an open archive's entries into a directory.
+// Extraction of an open archive's entries into a directory. One thread reads and inflates
+// the entries while the calling thread creates and writes the files: for a payload of many
+// small files, creating them costs about as much as everything else together.
 #include "archive/extract.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <pthread.h>
+#include <signal.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "archive/block_queue.h"
+#include "archive/file_writer.h"
 #include "archive/zip_internal.h"
 #include "host/locale.h"
-#include "host/memory.h"
 #include "host/tempdir.h"
 
 namespace launcher {
 namespace {
 
-constexpr size_t kInitialPathCapacity = 1025;
-
-struct FreeDeleter {
-  void operator()(char* block) const { std::free(block); }
-};
+// Four blocks let the reader run a little ahead of the writer without growing the
+// launcher's footprint by more than 128 KiB.
+constexpr std::size_t kBlockCount = 4;
+// The reader needs about 40 KiB of stack for its buffers; sanitizer builds need more.
+constexpr std::size_t kReaderStackSize = 1024 * 1024;
 
 // A damaged or hostile payload must not write outside the target directory. Every '/'
 // byte is checked here, multibyte or not, because the kernel splits paths on each of them.
@@ -28,7 +31,7 @@ bool EscapesTarget(const char* name) {
   if (name[0] == '/') return true;
   for (const char* part = name;;) {
     const char* slash = std::strchr(part, '/');
-    size_t length = slash ? static_cast<size_t>(slash - part) : std::strlen(part);
+    std::size_t length = slash ? static_cast<std::size_t>(slash - part) : std::strlen(part);
     if (length == 2 && part[0] == '.' && part[1] == '.') return true;
     if (!slash) return false;
     part = slash + 1;
@@ -43,49 +46,47 @@ bool TooDeep(const char* name) {
   return separators >= kMaxRemovalDepth;
 }
 
-// Makes each directory on path from dirLen up to lastSeparator, replacing anything on the
-// way that is not a directory; false when one of them could not be made.
-bool MakeParents(char* path, size_t dirLen, const char* lastSeparator) {
-  bool made = true;
-  for (char* separator = _strchr(path + dirLen, '/'); separator && separator <= lastSeparator;
-       separator = _strchr(separator + 1, '/')) {
-    *separator = '\0';
-    struct stat st;
-    bool found = ::stat(path, &st) == 0;
-    if (!found || !S_ISDIR(st.st_mode)) {
-      if (found) ::unlink(path);
-      if (::mkdir(path, 0700) != 0) made = false;
-    }
-    *separator = '/';
-  }
-  return made;
-}
-
 bool HasPrefix(const char* name, const char* prefix) {
   return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
 }
 
-// The walk over the entries shared by both extraction variants: an entry is handled when
-// its name begins with included (or included is null) and not with excluded.
-int Extract(ZipArchive* archive, const char* targetDirectory, const char* included,
-            const char* excluded) {
-  if (!archive || !targetDirectory) return 0;
-  size_t dirLen = std::strlen(targetDirectory);
-  size_t capacity = kInitialPathCapacity;
-  std::unique_ptr<char, FreeDeleter> path(static_cast<char*>(MemAlloc(capacity)));
-  std::string madeChain;  // the directory chain that the last walk made completely
+// An entry's content, appended to the queue as it is read.
+class QueueSink : public EntrySink {
+ public:
+  explicit QueueSink(BlockQueue& queue) : queue_(queue) {}
+
+ protected:
+  bool Write(const uint8_t* data, std::size_t count) override {
+    return queue_.Append(RecordKind::kData, data, count);
+  }
+
+ private:
+  BlockQueue& queue_;
+};
+
+struct Walk {
+  ZipArchive* archive;
+  const char* included;  // null: every name
+  const char* excluded;  // null: none
+  BlockQueue* queue;
+};
+
+// The reading side: every entry whose name begins with included (or included is null) and
+// not with excluded goes to the queue as records; 1 when every entry was handled.
+int ReadEntries(const Walk& walk) {
+  ZipArchive* archive = walk.archive;
+  BlockQueue& queue = *walk.queue;
   std::vector<uint8_t> headerBuffer;
   std::string locName;
-
   for (int32_t index = 0;; ++index) {
     // Picking a few entries out of many (the payload runtime) needs only their names: the
     // whole record, with its extra field, is built for the entries that are taken. An
     // entry whose name can't be read goes the full way and fails there.
-    if (included && index < archive->entryCount &&
-        static_cast<size_t>(index) < archive->cells.size() &&
-        readLOCName(archive, archive->cells[static_cast<size_t>(index)], headerBuffer,
+    if (walk.included && index < archive->entryCount &&
+        static_cast<std::size_t>(index) < archive->cells.size() &&
+        readLOCName(archive, archive->cells[static_cast<std::size_t>(index)], headerBuffer,
                     &locName) &&
-        !HasPrefix(locName.c_str(), included)) {
+        !HasPrefix(locName.c_str(), walk.included)) {
       continue;
     }
     ZipEntry* entry = zipGetNextEntry(archive, index);
@@ -93,7 +94,8 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
     // must not pass for the end of the directory, with the entries after it never written.
     if (!entry) return index >= archive->entryCount ? 1 : 0;
     const char* name = entry->name.c_str();
-    if ((included && !HasPrefix(name, included)) || (excluded && HasPrefix(name, excluded))) {
+    if ((walk.included && !HasPrefix(name, walk.included)) ||
+        (walk.excluded && HasPrefix(name, walk.excluded))) {
       zipFreeEntry(archive, entry);
       continue;
     }
@@ -101,31 +103,82 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
       zipFreeEntry(archive, entry);
       return 0;
     }
-
-    size_t needed = entry->name.size() + dirLen + 2;
-    if (needed > capacity) {
-      capacity = needed;
-      path.reset(static_cast<char*>(MemAlloc(capacity)));
+    const char* lastSeparator = _strrchr(name, '/');
+    bool isFile = !lastSeparator || lastSeparator[1] != '\0';  // "dir/" is a directory entry
+    bool handled;
+    if (isFile) {
+      QueueSink sink(queue);
+      handled = queue.Append(RecordKind::kFile, name, entry->name.size()) &&
+                readEntryData(archive, entry, sink) &&
+                queue.Append(RecordKind::kClose, nullptr, 0);
+    } else {
+      // A directory entry has no content, so its header must carry the CRC of nothing.
+      handled = entry->crc == 0 && queue.Append(RecordKind::kDirectory, name, entry->name.size());
     }
-    std::memcpy(path.get(), targetDirectory, dirLen);
-    path.get()[dirLen] = '/';
-    std::memcpy(path.get() + dirLen + 1, name, entry->name.size() + 1);
-
-    // Entries of one directory mostly follow one another; their common chain was made a
-    // moment ago, so it is walked again only when it differs from the last one made.
-    char* file = path.get();
-    const char* lastSeparator = _strrchr(file + dirLen, '/');  // at least the one at dirLen
-    size_t chainLength = static_cast<size_t>(lastSeparator - file);
-    if (chainLength != madeChain.size() || std::memcmp(file, madeChain.data(), chainLength) != 0) {
-      madeChain.clear();
-      if (MakeParents(file, dirLen, lastSeparator)) madeChain.assign(file, chainLength);
-    }
-    bool isFile = lastSeparator[1] != '\0';  // a name ending in '/' is a directory entry
-    // A directory entry has no content, so its header must carry the CRC of nothing.
-    int written = isFile ? zipReadEntry(archive, entry, path.get()) : entry->crc == 0;
     zipFreeEntry(archive, entry);
-    if (!written) return 0;
+    if (!handled) return 0;
   }
+}
+
+void* ReaderThread(void* argument) {
+  const Walk& walk = *static_cast<const Walk*>(argument);
+  walk.queue->Finish(ReadEntries(walk));
+  return nullptr;
+}
+
+bool ConsumeInPlace(void* writer, const Block& block) {
+  return static_cast<FileWriter*>(writer)->Consume(block);
+}
+
+// Starts the reader with every signal blocked, so that a signal meant for the process (an
+// interruption that removes the working directory) is taken by the thread writing files,
+// not while that thread goes on creating them.
+bool StartReader(pthread_t* thread, Walk* walk) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  pthread_attr_setstacksize(&attributes, kReaderStackSize);
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  int started = pthread_create(thread, &attributes, ReaderThread, walk);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  pthread_attr_destroy(&attributes);
+  return started == 0;
+}
+
+int Extract(ZipArchive* archive, const char* targetDirectory, const char* included,
+            const char* excluded) {
+  if (!archive || !targetDirectory) return 0;
+  FileWriter writer(targetDirectory);
+  BlockQueue queue(kBlockCount, ConsumeInPlace, &writer);
+  Walk walk{archive, included, excluded, &queue};
+
+  queue.SetThreaded(true);
+  pthread_t reader;
+  if (!StartReader(&reader, &walk)) {
+    // No second thread to be had: the same work, one block at a time, on this one.
+    queue.SetThreaded(false);
+    int status = ReadEntries(walk);
+    queue.Finish(status);
+    return status && !queue.Stopped() ? 1 : 0;
+  }
+  bool written = true;
+  int status = 0;
+  for (;;) {
+    const Block& block = queue.Take();
+    written = writer.Consume(block);
+    bool final = block.final;
+    status = block.status;
+    queue.Give();
+    if (!written) {
+      queue.Stop();
+      break;
+    }
+    if (final) break;
+  }
+  pthread_join(reader, nullptr);
+  return written && status ? 1 : 0;
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+#include "archive/file_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "archive/zip_internal.h"
+#include "host/locale.h"
+
+namespace launcher {
+namespace {
+
+// Makes each directory on path from dirLen up to lastSeparator, replacing anything on the
+// way that is not a directory; false when one of them could not be made.
+bool MakeParents(char* path, std::size_t dirLen, const char* lastSeparator) {
+  bool made = true;
+  for (char* separator = _strchr(path + dirLen, '/'); separator && separator <= lastSeparator;
+       separator = _strchr(separator + 1, '/')) {
+    *separator = '\0';
+    struct stat st;
+    bool found = ::stat(path, &st) == 0;
+    if (!found || !S_ISDIR(st.st_mode)) {
+      if (found) ::unlink(path);
+      if (::mkdir(path, 0700) != 0) made = false;
+    }
+    *separator = '/';
+  }
+  return made;
+}
+
+}  // namespace
+
+FileWriter::FileWriter(const char* targetDirectory)
+    : path_(targetDirectory), dirLen_(path_.size()) {
+  path_ += '/';
+}
+
+bool FileWriter::Consume(const Block& block) {
+  std::size_t at = 0;
+  while (at < block.used) {
+    const uint8_t* record = block.bytes.get() + at;
+    auto kind = static_cast<RecordKind>(record[0]);
+    bool last = record[1] != 0;
+    uint32_t length;
+    std::memcpy(&length, record + 2, sizeof length);
+    const uint8_t* bytes = record + Block::kHeaderSize;
+    at += Block::kHeaderSize + length;
+    switch (kind) {
+      case RecordKind::kDirectory:
+      case RecordKind::kFile:
+        path_.append(reinterpret_cast<const char*>(bytes), length);
+        if (last && !Create(kind == RecordKind::kFile)) return false;
+        break;
+      case RecordKind::kData:
+        if (!WriteAll(file_.get(), bytes, length)) return false;
+        break;
+      case RecordKind::kClose:
+        file_.reset();
+        break;
+    }
+  }
+  return true;
+}
+
+bool FileWriter::Create(bool isFile) {
+  // Entries of one directory mostly follow one another; their common chain was made a
+  // moment ago, so it is walked again only when it differs from the last one made.
+  char* file = path_.data();
+  const char* lastSeparator = _strrchr(file + dirLen_, '/');  // at least the one at dirLen_
+  std::size_t chainLength = static_cast<std::size_t>(lastSeparator - file);
+  if (chainLength != madeChain_.size() || std::memcmp(file, madeChain_.data(), chainLength) != 0) {
+    madeChain_.clear();
+    if (MakeParents(file, dirLen_, lastSeparator)) madeChain_.assign(file, chainLength);
+  }
+  if (isFile) {
+    int fd;
+    do {
+      fd = ::open(file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
+    } while (fd < 0 && errno == EINTR);
+    file_.reset(fd);
+  }
+  path_.resize(dirLen_ + 1);
+  return !isFile || file_.valid();
+}
+
+}  // namespace launcher

@@ -1,0 +1,29 @@
+// The writing side of extraction: turns the records of a block into directories and files.
+#pragma once
+
+#include <string>
+
+#include "archive/block_queue.h"
+#include "host/unique_fd.h"
+
+namespace launcher {
+
+class FileWriter {
+ public:
+  explicit FileWriter(const char* targetDirectory);
+
+  // Carries out every record of block; false at the first directory or file that could
+  // not be made or written.
+  bool Consume(const Block& block);
+
+ private:
+  // Makes the parents of the name assembled in path_, and the file itself when isFile.
+  bool Create(bool isFile);
+
+  std::string path_;       // the target directory and '/', then the name being assembled
+  std::size_t dirLen_;     // length of the target directory
+  std::string madeChain_;  // the directory chain that the last walk made completely
+  UniqueFd file_;          // the file being written
+};
+
+}  // namespace launcher
