@@ -16,7 +16,7 @@ enum class RecordKind : uint8_t {
   kDirectory,  // a directory entry's name
   kFile,       // a file entry's name: the file is created
   kData,       // the next bytes of the file last named
-  kClose,      // the file last named is complete
+  kClose,      // the file last named is complete; 4 bytes: the CRC-32 it must have
 };
 
 // A run of records: {kind, last fragment (0/1), 4-byte length, bytes} each. A name or data

@@ -54,9 +54,7 @@ bool HasPrefix(const char* name, const char* prefix) {
 class QueueSink : public EntrySink {
  public:
   explicit QueueSink(BlockQueue& queue) : queue_(queue) {}
-
- protected:
-  bool Write(const uint8_t* data, std::size_t count) override {
+  bool Put(const uint8_t* data, std::size_t count) override {
     return queue_.Append(RecordKind::kData, data, count);
   }
 
@@ -107,10 +105,13 @@ int ReadEntries(const Walk& walk) {
     bool isFile = !lastSeparator || lastSeparator[1] != '\0';  // "dir/" is a directory entry
     bool handled;
     if (isFile) {
+      // The writer checks the content against the header's CRC-32: the checksum then
+      // costs the core that waits on the file system, not the one that inflates.
       QueueSink sink(queue);
+      uint32_t crc = entry->crc;
       handled = queue.Append(RecordKind::kFile, name, entry->name.size()) &&
                 readEntryData(archive, entry, sink) &&
-                queue.Append(RecordKind::kClose, nullptr, 0);
+                queue.Append(RecordKind::kClose, &crc, sizeof crc);
     } else {
       // A directory entry has no content, so its header must carry the CRC of nothing.
       handled = entry->crc == 0 && queue.Append(RecordKind::kDirectory, name, entry->name.size());
@@ -161,6 +162,7 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
     queue.SetThreaded(false);
     int status = ReadEntries(walk);
     queue.Finish(status);
+    if (writer.crcMismatch()) archive->message = kCrcMismatch;
     return status && !queue.Stopped() ? 1 : 0;
   }
   bool written = true;
@@ -178,6 +180,7 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
     if (final) break;
   }
   pthread_join(reader, nullptr);
+  if (writer.crcMismatch()) archive->message = kCrcMismatch;
   return written && status ? 1 : 0;
 }
 

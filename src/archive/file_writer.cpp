@@ -54,11 +54,20 @@ bool FileWriter::Consume(const Block& block) {
         if (last && !Create(kind == RecordKind::kFile)) return false;
         break;
       case RecordKind::kData:
+        crc_ = UpdateCrc(crc_, bytes, length);
         if (!WriteAll(file_.get(), bytes, length)) return false;
         break;
-      case RecordKind::kClose:
+      case RecordKind::kClose: {
         file_.reset();
+        uint32_t expected = 0;
+        if (length == sizeof expected) std::memcpy(&expected, bytes, sizeof expected);
+        // A flipped bit in a downloaded installer must not install silently.
+        if (length != sizeof expected || crc_ != expected) {
+          crcMismatch_ = true;
+          return false;
+        }
         break;
+      }
     }
   }
   return true;
@@ -80,6 +89,7 @@ bool FileWriter::Create(bool isFile) {
       fd = ::open(file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
     } while (fd < 0 && errno == EINTR);
     file_.reset(fd);
+    crc_ = 0;
   }
   path_.resize(dirLen_ + 1);
   return !isFile || file_.valid();

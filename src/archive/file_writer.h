@@ -13,8 +13,10 @@ class FileWriter {
   explicit FileWriter(const char* targetDirectory);
 
   // Carries out every record of block; false at the first directory or file that could
-  // not be made or written.
+  // not be made or written, or whose content does not match its CRC-32.
   bool Consume(const Block& block);
+  // Whether the failure was a content that does not match its CRC-32.
+  bool crcMismatch() const { return crcMismatch_; }
 
  private:
   // Makes the parents of the name assembled in path_, and the file itself when isFile.
@@ -24,6 +26,8 @@ class FileWriter {
   std::size_t dirLen_;     // length of the target directory
   std::string madeChain_;  // the directory chain that the last walk made completely
   UniqueFd file_;          // the file being written
+  uint32_t crc_ = 0;       // CRC-32 of what it was given so far
+  bool crcMismatch_ = false;
 };
 
 }  // namespace launcher

@@ -49,15 +49,19 @@ Inflater& SharedInflater() {
   return inflater;
 }
 
+// Writes to a file and keeps the CRC-32 of what it wrote.
 class FdSink : public EntrySink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
-
- protected:
-  bool Write(const uint8_t* data, size_t count) override { return WriteAll(fd_, data, count); }
+  bool Put(const uint8_t* data, size_t count) override {
+    crc_ = UpdateCrc(crc_, data, count);
+    return WriteAll(fd_, data, count);
+  }
+  uint32_t crc() const { return crc_; }
 
  private:
   int fd_;
+  uint32_t crc_ = 0;
 };
 
 }  // namespace
@@ -73,10 +77,9 @@ bool WriteAll(int fd, const uint8_t* data, size_t count) {
   return true;
 }
 
-bool EntrySink::Put(const uint8_t* data, size_t count) {
+uint32_t UpdateCrc(uint32_t crc, const uint8_t* data, size_t count) {
   // zlib's crc32 takes a 32-bit length; the chunks handed here are far below that.
-  crc_ = static_cast<uint32_t>(crc32(crc_, data, static_cast<uInt>(count)));
-  return Write(data, count);
+  return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(count)));
 }
 
 int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut) {
@@ -164,11 +167,6 @@ int readEntryData(ZipArchive* archive, ZipEntry* entry, EntrySink& sink) {
     const char* reason = nullptr;
     if (!inflateFully(archive, entry, sink, &reason)) return 0;
   }
-  // A flipped bit in a downloaded installer must not install silently.
-  if (sink.crc() != entry->crc) {
-    archive->message = "invalid entry CRC";
-    return 0;
-  }
   return 1;
 }
 
@@ -180,7 +178,13 @@ int zipReadEntry(ZipArchive* archive, ZipEntry* entry, const char* path) {
   UniqueFd fd(rawFd);
   if (!fd.valid()) return 0;  // "zipReadEntry: cannot open output file"
   FdSink sink(fd.get());
-  return readEntryData(archive, entry, sink);
+  if (!readEntryData(archive, entry, sink)) return 0;
+  // A flipped bit in a downloaded installer must not install silently.
+  if (sink.crc() != entry->crc) {
+    archive->message = kCrcMismatch;
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace launcher

@@ -77,27 +77,23 @@ ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell);
 // across calls); 1, or 0 with message set.
 int readLOCName(ZipArchive* archive, const ZipCell& cell, std::vector<uint8_t>& buffer,
                 std::string* name);
-// Receives an entry's content in order and keeps the CRC-32 of all it was handed, so that
-// every way of writing an entry out verifies it the same way.
+// Receives an entry's content in order.
 class EntrySink {
  public:
   virtual ~EntrySink() = default;
-  // Adds count bytes to the checksum and hands them on; false when they could not be kept.
-  bool Put(const uint8_t* data, std::size_t count);
-  uint32_t crc() const { return crc_; }
-
- protected:
-  virtual bool Write(const uint8_t* data, std::size_t count) = 0;
-
- private:
-  uint32_t crc_ = 0;
+  // False when the bytes could not be kept.
+  virtual bool Put(const uint8_t* data, std::size_t count) = 0;
 };
 
 // Inflates a deflated entry into sink; 1 on success, 0 with *messageOut set or null.
 int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut);
-// The entry's content (copied or inflated) into sink, its size and CRC-32 checked against
-// the header; 1, or 0 with the archive's message set where a text applies.
+// The entry's content (copied or inflated) into sink, exactly as many bytes as its header
+// declares; 1, or 0. The caller checks the content's CRC-32 against entry->crc.
 int readEntryData(ZipArchive* archive, ZipEntry* entry, EntrySink& sink);
+// The CRC-32 of count more bytes, continuing from crc (0 for none yet).
+uint32_t UpdateCrc(uint32_t crc, const uint8_t* data, std::size_t count);
+// The text of a content that does not match its header's CRC-32.
+constexpr const char* kCrcMismatch = "invalid entry CRC";
 // Writes count bytes to fd, over short writes and interruptions; false on a failure.
 bool WriteAll(int fd, const uint8_t* data, std::size_t count);
 

@@ -51,7 +51,7 @@ class ZipEntryTest : public ::testing::Test {
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     struct : EntrySink {
       int fd;
-      bool Write(const uint8_t* data, size_t count) override { return WriteAll(fd, data, count); }
+      bool Put(const uint8_t* data, size_t count) override { return WriteAll(fd, data, count); }
     } sink;
     sink.fd = fd.get();
     const char* message = "unset";
@@ -215,6 +215,21 @@ TEST_F(ZipEntryTest, WritesStoredDeflatedEmptyAndLargeEntries) {
   ASSERT_EQ(::stat((dir_ / "out").c_str(), &st), 0);
   Entry entry(archive.get(), zipGetNextEntry(archive.get(), 0));
   EXPECT_EQ(zipReadEntry(archive.get(), entry.get(), (dir_ / "no/such/dir").c_str()), 0);
+}
+
+// zipReadEntry on its own checks the CRC-32 as extraction does.
+TEST_F(ZipEntryTest, ReadEntryFailsOnContentThatDoesNotMatchItsCrc) {
+  std::string text = Compressible(20000);
+  Opened archive(Open({{.name = "stored", .data = text, .crc = Crc(text) + 1},
+                       {.name = "deflated", .data = text, .deflate = true, .crc = 0},
+                       {.name = "empty", .data = "", .crc = 7},
+                       {.name = "good", .data = text, .deflate = true}}));
+  ASSERT_TRUE(archive);
+  for (int32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(Extract(archive.get(), i), 0) << i;
+    EXPECT_STREQ(archive->message, kCrcMismatch);
+  }
+  EXPECT_EQ(Extract(archive.get(), 3), 1);
 }
 
 TEST_F(ZipEntryTest, InflateRefusesTruncatedOverlongAndMissizedStreams) {
