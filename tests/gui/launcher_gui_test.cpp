@@ -149,7 +149,8 @@ TEST_F(LauncherGuiTest, MissingMotifLibraryEndsWithNoConnectTexts) {
   std::string script = "set -e;";
   for (const char* name : {"libXm.so.4", "libXm.so.3", "libXm.so.2", "libXm.so.1", "libXm.so"}) {
     char real[PATH_MAX];
-    for (const char* dir : {"/usr/dt/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/local/lib"}) {
+    for (const char* dir : {"/usr/dt/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib/i386-linux-gnu",
+                            "/usr/lib", "/usr/local/lib"}) {
       std::string path = std::string(dir) + "/" + name;
       if (::realpath(path.c_str(), real) != nullptr) {
         script += " mount --bind '" + scratch_ / "empty" + "' '" + real + "';";

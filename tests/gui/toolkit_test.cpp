@@ -48,7 +48,8 @@ TEST(ToolkitFallbackTest, UnsetDisplayFallsBackToTerminal) {
 std::set<std::string> MotifLibraryFiles() {
   std::set<std::string> files;
   for (const char* dir : {"/usr/dt/lib", "/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu",
-                          "/usr/lib", "/lib", "/usr/local/lib", "/usr/lib64", "/lib64"}) {
+                          "/usr/lib/i386-linux-gnu", "/lib/i386-linux-gnu", "/usr/lib", "/lib",
+                          "/usr/local/lib", "/usr/lib64", "/lib64"}) {
     for (const char* name :
          {"libXm.so.4", "libXm.so.3", "libXm.so.2", "libXm.so.1", "libXm.so"}) {
       char real[PATH_MAX];
