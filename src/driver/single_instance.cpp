@@ -18,6 +18,10 @@
 namespace launcher {
 namespace {
 
+// On 32-bit x86 a 32-bit ino_t makes stat fail with EOVERFLOW on file systems with 64-bit
+// inode numbers, and the launcher would then run without its lock.
+static_assert(sizeof(ino_t) == 8, "build with -D_FILE_OFFSET_BITS=64");
+
 // Never destroyed: DeleteLockFile runs as an exit hook, possibly after static destructors.
 std::string& lockfile = *new std::string;
 bool haveLockfile = false;
