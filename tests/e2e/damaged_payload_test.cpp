@@ -1,6 +1,6 @@
-// Payloads whose directory is intact but one entry's local header can't be read. Such an
-// entry must fail the extraction: passing it for the end of the directory would start the
-// installer program with the entries after it missing.
+// Payloads whose directory is intact but one entry's local header can't be read, or whose
+// content does not match its CRC-32. Such an entry must fail the extraction: passing it
+// would start the installer program with entries missing or damaged.
 #include <cstdint>
 
 #include "e2e/e2e_support.h"
@@ -27,7 +27,9 @@ void Put(std::string* bytes, size_t at, int width, uint32_t value) {
 
 enum class Damage {
   kWrongSignature,   // the third local header's signature is not PK\3\4
-  kEndsInsideHeader  // the third directory record points at a local header cut short
+  kEndsInsideHeader,  // the third directory record points at a local header cut short
+  kWrongCrc,          // the third directory record's CRC-32 has one bit flipped
+  kFlippedData,       // the third entry's first data byte has one bit flipped
 };
 
 class DamagedPayload : public InstallerTest {
@@ -53,6 +55,10 @@ class DamagedPayload : public InstallerTest {
 
     if (damage == Damage::kWrongSignature) {
       bytes[loc + 3] = '\x05';
+    } else if (damage == Damage::kWrongCrc) {
+      bytes[cen + 16] ^= 0x01;
+    } else if (damage == Damage::kFlippedData) {
+      bytes[loc + 30 + Get(bytes, loc + 26, 2) + Get(bytes, loc + 28, 2)] ^= 0x01;
     } else {
       // The archive comment, the file's last bytes, holds the first 20 bytes of the
       // header, and the directory record points there: the file ends inside the header.
@@ -110,6 +116,19 @@ TEST_F(DamagedPayload, ArchiveEndingInsideALocHeaderFailsInsteadOfEndingTheWalk)
   EXPECT_FALSE(Exists(*workdir + "/package/libPassword.so"));
   EXPECT_FALSE(Exists(*workdir + "/package/fourth.txt"));
   EXPECT_FALSE(Exists(*workdir + "/zz"));
+}
+
+// A flipped bit in a downloaded installer, in the data or in the recorded checksum.
+TEST_F(DamagedPayload, EntryNotMatchingItsCrcFailsTheInstall) {
+  for (Damage damage : {Damage::kWrongCrc, Damage::kFlippedData}) {
+    SCOPED_TRACE(damage == Damage::kWrongCrc ? "wrong CRC" : "flipped data");
+    MakeDamagedInstaller(FiveEntries(), damage);
+    ExpectCorruptedWithoutJava();
+    if (!workdir) continue;
+    EXPECT_FALSE(Exists(*workdir + "/zz")) << "extraction went on past the damaged entry";
+    RemoveTree(*workdir);
+    ::unlink(LockPath(installer).c_str());
+  }
 }
 
 // The runtime search extracts the payload runtime's entries, which all lie before the
