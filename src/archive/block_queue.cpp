@@ -15,12 +15,15 @@ bool BlockQueue::Append(RecordKind kind, const void* data, std::size_t length) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   do {
     Block* block = &blocks_[filled_ % count_];
-    // A header with no room for a byte after it would only make an empty fragment.
-    if (Block::kCapacity - block->used <= Block::kHeaderSize) {
+    std::size_t left = Block::kCapacity - block->used;
+    // A header with no room for a byte after it would only make an empty fragment, and a
+    // short record goes whole, so that its consumer can read it in one piece.
+    if (left <= Block::kHeaderSize ||
+        (length <= Block::kWholeRecord && left < Block::kHeaderSize + length)) {
       if (!Hand(true)) return false;
       continue;
     }
-    std::size_t room = Block::kCapacity - block->used - Block::kHeaderSize;
+    std::size_t room = left - Block::kHeaderSize;
     std::size_t part = std::min(room, length);
     uint8_t* out = block->bytes.get() + block->used;
     uint32_t partLength = static_cast<uint32_t>(part);

@@ -20,10 +20,12 @@ enum class RecordKind : uint8_t {
 };
 
 // A run of records: {kind, last fragment (0/1), 4-byte length, bytes} each. A name or data
-// longer than the room left is split into fragments across blocks.
+// longer than the room left is split into fragments across blocks; a record of up to
+// kWholeRecord bytes never is.
 struct Block {
   static constexpr std::size_t kCapacity = 32 * 1024;
   static constexpr std::size_t kHeaderSize = 6;
+  static constexpr std::size_t kWholeRecord = 16;
   std::unique_ptr<uint8_t[]> bytes{new uint8_t[kCapacity]};
   std::size_t used = 0;
   bool final = false;  // no block follows; status holds the producer's result

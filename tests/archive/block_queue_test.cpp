@@ -20,6 +20,7 @@ struct Record {
 // Reassembles the records of the blocks it is given; fails on the block numbered failAt.
 struct Collector {
   std::vector<Record> records;
+  std::vector<int> fragments;  // of each record
   bool open = false;  // the last record was a fragment that more must follow
   int blocks = 0;
   int failAt = -1;
@@ -39,10 +40,15 @@ struct Collector {
       if (open) {
         EXPECT_EQ(records.back().kind, kind);
         records.back().bytes += bytes;
+        ++fragments.back();
       } else {
         records.push_back({kind, bytes});
+        fragments.push_back(1);
       }
       open = record[1] == 0;
+      if (!open && fragments.back() > 1 && records.back().bytes.size() <= Block::kWholeRecord) {
+        ADD_FAILURE() << "a record of " << records.back().bytes.size() << " bytes was split";
+      }
       at += Block::kHeaderSize + length;
     }
     if (block.final) {
@@ -117,6 +123,21 @@ TEST(BlockQueueTest, RecordsArriveWholeAndInOrderSplitOrNot) {
     producer.join();
     EXPECT_EQ(collector.records, records);
     EXPECT_EQ(collector.status, 1);
+  }
+}
+
+// A file's closing record carries its CRC-32, which the writer reads in one piece: it must
+// not be split where a block has room for its header and only some of its bytes.
+TEST(BlockQueueTest, ShortRecordsAreNeverSplit) {
+  for (std::size_t room = 0; room <= 5; ++room) {
+    SCOPED_TRACE(room);
+    std::vector<Record> records = {
+        {RecordKind::kData, std::string(Block::kCapacity - 2 * Block::kHeaderSize - room, 'x')},
+        {RecordKind::kClose, "crc!"}};
+    Collector collector;
+    BlockQueue queue(2, Collector::InPlace, &collector);
+    EXPECT_TRUE(Produce(queue, records, 1));
+    EXPECT_EQ(collector.records, records);
   }
 }
 

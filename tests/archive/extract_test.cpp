@@ -199,6 +199,20 @@ TEST_F(ExtractTest, StopsAtTheFirstEntryThatCannotBeWritten) {
   EXPECT_FALSE(Exists(target_ + "/after"));
 }
 
+// Thousands of entries of every small size, stored and deflated, as a payload holds them:
+// whatever the order of reading and writing, each file gets its own content.
+TEST_F(ExtractTest, ManyEntriesOfManySizesExtractExactly) {
+  std::vector<ZipItem> entries;
+  for (int i = 0; i < 3000; ++i) {
+    std::string data;
+    for (int j = 0; j < (i * 37) % 1500; ++j) data += static_cast<char>('a' + (i + j * j) % 26);
+    entries.push_back({.name = "d" + std::to_string(i % 17) + "/f" + std::to_string(i),
+                       .data = data, .deflate = i % 3 != 0});
+  }
+  ASSERT_EQ(Unzip(entries), 1);
+  for (const ZipItem& e : entries) ASSERT_EQ(ReadFile(target_ + "/" + e.name), e.data) << e.name;
+}
+
 // One data byte flipped in a stored and in a deflated entry, a header CRC that is wrong,
 // and a directory or empty entry whose CRC is not that of nothing: each fails extraction
 // whichever entry it is, and the entries before it are still written whole.
