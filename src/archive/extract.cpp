@@ -4,7 +4,6 @@
 #include "archive/extract.h"
 
 #include <pthread.h>
-#include <signal.h>
 
 #include <cstring>
 #include <string>
@@ -14,6 +13,7 @@
 #include "archive/file_writer.h"
 #include "archive/zip_internal.h"
 #include "host/locale.h"
+#include "host/process.h"
 #include "host/tempdir.h"
 
 namespace launcher {
@@ -131,19 +131,17 @@ bool ConsumeInPlace(void* writer, const Block& block) {
   return static_cast<FileWriter*>(writer)->Consume(block);
 }
 
-// Starts the reader with every signal blocked, so that a signal meant for the process (an
-// interruption that removes the working directory) is taken by the thread writing files,
-// not while that thread goes on creating them.
+// Starts the reader with the process's signals blocked: an interruption then stops the
+// thread that creates files, instead of removing the working directory beside it.
 bool StartReader(pthread_t* thread, Walk* walk) {
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
   pthread_attr_setstacksize(&attributes, kReaderStackSize);
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  int started = pthread_create(thread, &attributes, ReaderThread, walk);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  int started;
+  {
+    HelperThreadSignals blocked;
+    started = pthread_create(thread, &attributes, ReaderThread, walk);
+  }
   pthread_attr_destroy(&attributes);
   return started == 0;
 }

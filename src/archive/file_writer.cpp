@@ -8,6 +8,7 @@
 
 #include "archive/zip_internal.h"
 #include "host/locale.h"
+#include "host/process.h"
 
 namespace launcher {
 namespace {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "archive/zip_internal.h"
+#include "host/process.h"
 
 namespace launcher {
 namespace {
@@ -55,7 +56,7 @@ class FdSink : public EntrySink {
   explicit FdSink(int fd) : fd_(fd) {}
   bool Put(const uint8_t* data, size_t count) override {
     crc_ = UpdateCrc(crc_, data, count);
-    return WriteAll(fd_, data, count);
+    return WriteAll(fd_, data, count) == 1;
   }
   uint32_t crc() const { return crc_; }
 
@@ -65,17 +66,6 @@ class FdSink : public EntrySink {
 };
 
 }  // namespace
-
-bool WriteAll(int fd, const uint8_t* data, size_t count) {
-  while (count > 0) {
-    ssize_t n = ::write(fd, data, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 uint32_t UpdateCrc(uint32_t crc, const uint8_t* data, size_t count) {
   // zlib's crc32 takes a 32-bit length; the chunks handed here are far below that.

@@ -94,7 +94,5 @@ int readEntryData(ZipArchive* archive, ZipEntry* entry, EntrySink& sink);
 uint32_t UpdateCrc(uint32_t crc, const uint8_t* data, std::size_t count);
 // The text of a content that does not match its header's CRC-32.
 constexpr const char* kCrcMismatch = "invalid entry CRC";
-// Writes count bytes to fd, over short writes and interruptions; false on a failure.
-bool WriteAll(int fd, const uint8_t* data, std::size_t count);
 
 }  // namespace launcher

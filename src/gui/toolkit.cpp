@@ -15,6 +15,7 @@
 #include "gui/toolkit_state.h"
 #include "gui/x11_api.h"
 #include "host/locale.h"
+#include "host/process.h"
 #include "messages/output.h"
 #include "messages/profile.h"
 
@@ -138,7 +139,12 @@ bool CreateLock() {
 }
 
 bool StartDispatchThread() {
-  if (::pthread_create(&dispatchThread, nullptr, DispatchX11Events, nullptr) != 0) return false;
+  int started;
+  {
+    HelperThreadSignals blocked;
+    started = ::pthread_create(&dispatchThread, nullptr, DispatchX11Events, nullptr);
+  }
+  if (started != 0) return false;
   dispatchThreadStarted = true;
   int policy = 0;
   sched_param parameters{};

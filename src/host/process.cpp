@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <initializer_list>
 
 namespace launcher {
 
@@ -37,6 +38,18 @@ void ForkSignalGuard::InChild() const {
   ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
+HelperThreadSignals::HelperThreadSignals() {
+  sigset_t blocked;
+  sigfillset(&blocked);
+  // Blocked, a fault would end the process without the crash handler's clean-up.
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
+    sigdelset(&blocked, fault);
+  }
+  pthread_sigmask(SIG_BLOCK, &blocked, &saved_);
+}
+
+HelperThreadSignals::~HelperThreadSignals() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
 pid_t WaitForChild(pid_t pid, int* status) {
   for (;;) {
     pid_t done = ::waitpid(pid, status, 0);
@@ -50,9 +63,9 @@ int WriteAll(int fd, const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t written = ::write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return 0;
+    if (written <= 0) {
+      if (written < 0 && errno == EINTR) continue;
+      return 0;  // a write that takes nothing would be retried for ever
     }
     bytes += written;
     size -= static_cast<std::size_t>(written);

@@ -28,6 +28,21 @@ class ForkSignalGuard {
   sigset_t saved_;
 };
 
+// Blocks, in this thread and for as long as it lives, every signal but those that a fault
+// raises in the faulting thread. A helper thread started meanwhile inherits the mask, so a
+// signal meant for the process (an interruption, whose handler removes the working
+// directory and exits) stops the main thread instead of running beside it.
+class HelperThreadSignals {
+ public:
+  HelperThreadSignals();
+  ~HelperThreadSignals();
+  HelperThreadSignals(const HelperThreadSignals&) = delete;
+  HelperThreadSignals& operator=(const HelperThreadSignals&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
 // waitpid(pid, status, 0), retried on EINTR; the pid, or -1 when the wait fails.
 pid_t WaitForChild(pid_t pid, int* status);
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "archive/zip_internal.h"
+#include "host/process.h"
 #include "archive_fixture.h"
 #include "zip_builder.h"
 
@@ -51,7 +52,7 @@ class ZipEntryTest : public ::testing::Test {
     UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     struct : EntrySink {
       int fd;
-      bool Put(const uint8_t* data, size_t count) override { return WriteAll(fd, data, count); }
+      bool Put(const uint8_t* data, size_t count) override { return WriteAll(fd, data, count) == 1; }
     } sink;
     sink.fd = fd.get();
     const char* message = "unset";
