@@ -23,7 +23,7 @@ enum class RecordKind : uint8_t {
 // longer than the room left is split into fragments across blocks; a record of up to
 // kWholeRecord bytes never is.
 struct Block {
-  static constexpr std::size_t kCapacity = 32 * 1024;
+  static constexpr std::size_t kCapacity = 64 * 1024;
   static constexpr std::size_t kHeaderSize = 6;
   static constexpr std::size_t kWholeRecord = 16;
   std::unique_ptr<uint8_t[]> bytes{new uint8_t[kCapacity]};

@@ -20,7 +20,7 @@ namespace launcher {
 namespace {
 
 // Four blocks let the reader run a little ahead of the writer without growing the
-// launcher's footprint by more than 128 KiB.
+// launcher's footprint by more than 256 KiB; larger blocks mean fewer hand-overs.
 constexpr std::size_t kBlockCount = 4;
 // The reader needs about 40 KiB of stack for its buffers; sanitizer builds need more.
 constexpr std::size_t kReaderStackSize = 1024 * 1024;
