@@ -67,11 +67,6 @@ class FdSink : public EntrySink {
 
 }  // namespace
 
-uint32_t UpdateCrc(uint32_t crc, const uint8_t* data, size_t count) {
-  // zlib's crc32 takes a 32-bit length; the chunks handed here are far below that.
-  return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(count)));
-}
-
 int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut) {
   *messageOut = nullptr;
   if (entry->compressedSize == 0) {
