@@ -155,29 +155,29 @@ int Extract(ZipArchive* archive, const char* targetDirectory, const char* includ
 
   queue.SetThreaded(true);
   pthread_t reader;
-  if (!StartReader(&reader, &walk)) {
+  int status = 0;
+  bool written = true;
+  if (StartReader(&reader, &walk)) {
+    for (;;) {
+      const Block& block = queue.Take();
+      written = writer.Consume(block);
+      bool final = block.final;
+      status = block.status;
+      queue.Give();
+      if (!written) {
+        queue.Stop();
+        break;
+      }
+      if (final) break;
+    }
+    pthread_join(reader, nullptr);
+  } else {
     // No second thread to be had: the same work, one block at a time, on this one.
     queue.SetThreaded(false);
-    int status = ReadEntries(walk);
+    status = ReadEntries(walk);
     queue.Finish(status);
-    if (writer.crcMismatch()) archive->message = kCrcMismatch;
-    return status && !queue.Stopped() ? 1 : 0;
+    written = !queue.Stopped();
   }
-  bool written = true;
-  int status = 0;
-  for (;;) {
-    const Block& block = queue.Take();
-    written = writer.Consume(block);
-    bool final = block.final;
-    status = block.status;
-    queue.Give();
-    if (!written) {
-      queue.Stop();
-      break;
-    }
-    if (final) break;
-  }
-  pthread_join(reader, nullptr);
   if (writer.crcMismatch()) archive->message = kCrcMismatch;
   return written && status ? 1 : 0;
 }

@@ -1,14 +1,11 @@
 #include "archive/file_writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
-#include "archive/zip_internal.h"
 #include "host/locale.h"
-#include "host/process.h"
 
 namespace launcher {
 namespace {
@@ -55,15 +52,14 @@ bool FileWriter::Consume(const Block& block) {
         if (last && !Create(kind == RecordKind::kFile)) return false;
         break;
       case RecordKind::kData:
-        crc_ = UpdateCrc(crc_, bytes, length);
-        if (!WriteAll(file_.get(), bytes, length)) return false;
+        if (!file_.Put(bytes, length)) return false;
         break;
       case RecordKind::kClose: {
-        file_.reset();
+        file_.Close();
         uint32_t expected = 0;
         if (length == sizeof expected) std::memcpy(&expected, bytes, sizeof expected);
         // A flipped bit in a downloaded installer must not install silently.
-        if (length != sizeof expected || crc_ != expected) {
+        if (length != sizeof expected || file_.crc() != expected) {
           crcMismatch_ = true;
           return false;
         }
@@ -84,16 +80,9 @@ bool FileWriter::Create(bool isFile) {
     madeChain_.clear();
     if (MakeParents(file, dirLen_, lastSeparator)) madeChain_.assign(file, chainLength);
   }
-  if (isFile) {
-    int fd;
-    do {
-      fd = ::open(file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
-    } while (fd < 0 && errno == EINTR);
-    file_.reset(fd);
-    crc_ = 0;
-  }
+  bool opened = !isFile || file_.Open(file);
   path_.resize(dirLen_ + 1);
-  return !isFile || file_.valid();
+  return opened;
 }
 
 }  // namespace launcher

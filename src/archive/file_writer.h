@@ -4,7 +4,7 @@
 #include <string>
 
 #include "archive/block_queue.h"
-#include "host/unique_fd.h"
+#include "archive/zip_internal.h"
 
 namespace launcher {
 
@@ -25,8 +25,7 @@ class FileWriter {
   std::string path_;       // the target directory and '/', then the name being assembled
   std::size_t dirLen_;     // length of the target directory
   std::string madeChain_;  // the directory chain that the last walk made completely
-  UniqueFd file_;          // the file being written
-  uint32_t crc_ = 0;       // CRC-32 of what it was given so far
+  FileSink file_;          // the file being written
   bool crcMismatch_ = false;
 };
 

@@ -50,22 +50,22 @@ Inflater& SharedInflater() {
   return inflater;
 }
 
-// Writes to a file and keeps the CRC-32 of what it wrote.
-class FdSink : public EntrySink {
- public:
-  explicit FdSink(int fd) : fd_(fd) {}
-  bool Put(const uint8_t* data, size_t count) override {
-    crc_ = UpdateCrc(crc_, data, count);
-    return WriteAll(fd_, data, count) == 1;
-  }
-  uint32_t crc() const { return crc_; }
-
- private:
-  int fd_;
-  uint32_t crc_ = 0;
-};
-
 }  // namespace
+
+bool FileSink::Open(const char* path) {
+  int fd;
+  do {
+    fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
+  } while (fd < 0 && errno == EINTR);
+  fd_.reset(fd);
+  crc_ = 0;
+  return fd_.valid();
+}
+
+bool FileSink::Put(const uint8_t* data, size_t count) {
+  crc_ = UpdateCrc(crc_, data, count);
+  return WriteAll(fd_.get(), data, count) == 1;
+}
 
 int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut) {
   *messageOut = nullptr;
@@ -156,13 +156,8 @@ int readEntryData(ZipArchive* archive, ZipEntry* entry, EntrySink& sink) {
 }
 
 int zipReadEntry(ZipArchive* archive, ZipEntry* entry, const char* path) {
-  int rawFd;
-  do {
-    rawFd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
-  } while (rawFd < 0 && errno == EINTR);
-  UniqueFd fd(rawFd);
-  if (!fd.valid()) return 0;  // "zipReadEntry: cannot open output file"
-  FdSink sink(fd.get());
+  FileSink sink;
+  if (!sink.Open(path)) return 0;  // "zipReadEntry: cannot open output file"
   if (!readEntryData(archive, entry, sink)) return 0;
   // A flipped bit in a downloaded installer must not install silently.
   if (sink.crc() != entry->crc) {

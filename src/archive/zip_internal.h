@@ -85,6 +85,22 @@ class EntrySink {
   virtual bool Put(const uint8_t* data, std::size_t count) = 0;
 };
 
+// An entry's output file: created 0700 (an older file truncated), written, and the CRC-32
+// of what it was given kept for the check against the header.
+class FileSink : public EntrySink {
+ public:
+  // Opens path for a new entry's content, closing the file before; false when it can't.
+  bool Open(const char* path);
+  bool Put(const uint8_t* data, std::size_t count) override;
+  // Closes the file; its content's CRC-32 stays readable.
+  void Close() { fd_.reset(); }
+  uint32_t crc() const { return crc_; }
+
+ private:
+  UniqueFd fd_;
+  uint32_t crc_ = 0;
+};
+
 // Inflates a deflated entry into sink; 1 on success, 0 with *messageOut set or null.
 int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const char** messageOut);
 // The entry's content (copied or inflated) into sink, exactly as many bytes as its header
