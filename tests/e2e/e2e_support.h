@@ -119,6 +119,17 @@ inline void AddLaunchStep(const std::string& runtimeHome, const std::string& lin
   WriteFile(java, script, 0755);
 }
 
+// Makes the fake runtime's launch leave an upgrade script with these lines (printf format
+// text, "\\n" between lines) in the directory that -Dtemp.dir names, as an installer
+// program that asks for an upgrade does.
+inline void AddUpgradeScript(const std::string& runtimeHome, const std::string& scriptLines) {
+  AddLaunchStep(runtimeHome,
+                "for a in \"$@\"; do case \"$a\" in -Dtemp.dir=*) t=\"${a#-Dtemp.dir=}\";; "
+                "esac; done\n"
+                "printf '#!/bin/sh\\n" + scriptLines + "' > \"$t/UpgradeInvoker.sh\"\n"
+                "chmod 755 \"$t/UpgradeInvoker.sh\"");
+}
+
 // The value of a "-Dname=value" option in a recorded argv, or nullopt.
 inline std::optional<std::string> Property(const LaunchRecord& record, const std::string& name) {
   std::string prefix = "-D" + name + "=";
@@ -136,6 +147,19 @@ inline const char kFullRunOutput[] =
     "Extracting installation files...\n"
     "Launching Java(TM) 2 Runtime Environment...\n"
     "Deleting temporary files...\n";
+
+// The status lines of a console run that ends at the extraction of the payload.
+inline const char kOutputUpToExtraction[] =
+    "Checking available disk space...\n"
+    "Checking Java(TM) 2 Runtime Environment...\n"
+    "Extracting Java(TM) 2 Runtime Environment files...\n"
+    "Extracting installation files...\n";
+
+// The error line of a damaged payload, for an installer started by its absolute path (the
+// executable is then named "/" + that path).
+inline std::string CorruptedError(const std::string& installer) {
+  return "Error: The '/" + installer + "' file appears to be corrupted.\n";
+}
 
 // The English usage text for an executable named setup.
 inline const char kUsage[] =

@@ -56,11 +56,7 @@ TEST_F(RelativeTmpdir, JavaGetsAbsoluteDirectoriesAndNothingIsLeftInIt) {
   std::string home = Runtime("jre", java);
   std::string marks = scratch / "marks";
   MakeDirs(marks);
-  AddLaunchStep(home,
-                "for a in \"$@\"; do case \"$a\" in -Dtemp.dir=*) t=\"${a#-Dtemp.dir=}\";; "
-                "esac; done\n"
-                "printf '#!/bin/sh\\npwd -P > " + marks + "/cwd\\n' > \"$t/UpgradeInvoker.sh\"\n"
-                "chmod 755 \"$t/UpgradeInvoker.sh\"");
+  AddUpgradeScript(home, "pwd -P > " + marks + "/cwd\\n");
   RunResult run = RunFromScratch(home, std::nullopt);
   EXPECT_EQ(run.exitCode, 10);
   EXPECT_EQ(run.out, kFullRunOutput);

@@ -210,13 +210,8 @@ TEST_F(FullRun, UpgradeRequestRunsTheScriptFromTheTempDirAndRemovesIt) {
   std::string marks = scratch / "marks";
   MakeDirs(marks);
   // The installer program leaves the script in the directory that temp.dir names.
-  AddLaunchStep(home,
-                "for a in \"$@\"; do case \"$a\" in -Dtemp.dir=*) t=\"${a#-Dtemp.dir=}\";; "
-                "esac; done\n"
-                "printf '#!/bin/sh\\n/usr/bin/env > " + marks + "/env\\npwd -P > " + marks +
-                    "/cwd\\n/usr/bin/ls > " + marks + "/ls\\nexit 7\\n' > " +
-                    "\"$t/UpgradeInvoker.sh\"\n"
-                "chmod 755 \"$t/UpgradeInvoker.sh\"");
+  AddUpgradeScript(home, "/usr/bin/env > " + marks + "/env\\npwd -P > " + marks +
+                             "/cwd\\n/usr/bin/ls > " + marks + "/ls\\nexit 7\\n");
   RunResult run = Launch(Options({"-console", "-tmpdir", tmp}, {{"JAVA_HOME", home}}));
   EXPECT_EQ(run.exitCode, 10);
   EXPECT_EQ(run.out, kFullRunOutput);
