@@ -28,53 +28,37 @@ std::string InLocale(const char* name, const std::function<std::string()>& body)
 
 TEST(Locale, TagsAndProcessLocalesAreAsTheTablesSay) {
   const std::pair<const char*, const char*> kRows[] = {
-      {"C", "en|C"},         {"es_ES", "es_ES|es_ES"},       {"de_DE@euro", "de_DE|de_DE"},
-      {"es_CU", "es|es_CU"}, {"ja_JP.eucJP", "ja_JP|ja_JP.eucJP"}, {"aa_DJ", "en|aa_DJ"},
-      {"japanese", "ja_JP|japanese"}, {"ja_JP.UTF-8", "ja_JP|ja_JP"}, {"xx_YY", "en|C"},
+      {"C", "en|C"}, {"es_ES", "es_ES|es_ES"}, {"de_DE@euro", "de_DE|de_DE"}, {"es_CU", "es|es_CU"},
+      {"ja_JP.eucJP", "ja_JP|ja_JP.eucJP"}, {"aa_DJ", "en|aa_DJ"}, {"japanese", "ja_JP|japanese"},
+      {"ja_JP.UTF-8", "ja_JP|ja_JP"}, {"xx_YY", "en|C"},
       {"de_LI.UTF-8", "en|C"},  // exists only in UTF-8, so the cut name is refused
   };
   for (auto [name, expected] : kRows) {
-    std::string got = InLocale(name, [] {
-      std::string tag = GetLocale();
-      return tag + "|" + std::setlocale(LC_ALL, nullptr);
-    });
-    EXPECT_EQ(got, expected) << name;
+    EXPECT_EQ(InLocale(name, [] { std::string tag = GetLocale(); return tag + "|" + std::setlocale(LC_ALL, nullptr); }),
+              expected) << name;
   }
 }
 
-// First and last match of c, and each index's boundary mark, under a locale. GBK and Big5
-// use ASCII bytes as second bytes of a character; a byte invalid in the encoding counts alone.
+// First and last match, and boundary marks, under a locale. GBK and Big5 use ASCII bytes as
+// second bytes of a character; a byte invalid in the encoding counts as a character alone.
 TEST(Locale, SearchesMatchOnlyWholeCharacters) {
-  struct Row {
-    const char* locale;
-    std::string text;
-    char c;
-    const char* expected;
+  const std::tuple<const char*, std::string, char, const char*> kRows[] = {
+      {"zh_CN.gbk", "es\x81_x_y", '_', "5,5"}, {"zh_CN.gbk", "a_b_\x81_", '_', "1,3"},
+      {"zh_TW", "dir\\\xB3\\", '\\', "3,3"}, {"ja_JP.eucJP", "/opt/caf\xE9/setup", '/', "0,9"},
+      {"ja_JP.eucJP", "/opt/\xA4\xA2/x\xA4", '/', "0,7"}, {"C", "/caf\xE9\xE9/x", '/', "0,6"}, {"C", "", '/', "-1,-1"},
   };
-  const Row kRows[] = {
-      {"zh_CN.gbk", "es\x81_x_y", '_', "5,5"},
-      {"zh_CN.gbk", "a_b_\x81_", '_', "1,3"},
-      {"zh_TW", "dir\\\xB3\\", '\\', "3,3"},
-      {"ja_JP.eucJP", "/opt/caf\xE9/setup", '/', "0,9"},
-      {"ja_JP.eucJP", "/opt/\xA4\xA2/x\xA4", '/', "0,7"},
-      {"C", "/caf\xE9\xE9/x", '/', "0,6"},
-      {"C", "", '/', "-1,-1"},
-  };
-  for (const Row& row : kRows) {
-    std::string got = InLocale(row.locale, [&] {
-      const char* first = _strchr(row.text.c_str(), row.c);
-      const char* last = _strrchr(row.text.c_str(), row.c);
-      return std::to_string(first ? first - row.text.c_str() : -1) + "," +
-             std::to_string(last ? last - row.text.c_str() : -1);
-    });
-    EXPECT_EQ(got, row.expected) << row.locale << " " << row.text;
+  for (const auto& [locale, text, c, expected] : kRows) {
+    EXPECT_EQ(InLocale(locale, [&] {
+                const char *first = _strchr(text.c_str(), c), *last = _strrchr(text.c_str(), c);
+                return std::to_string(first ? first - text.c_str() : -1) + "," + std::to_string(last ? last - text.c_str() : -1);
+              }),
+              expected) << locale << " " << text;
   }
   EXPECT_EQ(InLocale("ja_JP.eucJP", [] {
               std::string marks;
               for (size_t i = 0; i <= 6; ++i) marks += IsMultiByteChar("\xA4\xA2" "a" "\xA4\xA4", i) ? '1' : '0';
               return marks;
-            }),
-            "1011010");
+            }), "1011010");
 }
 
 TEST(TempDir, AcceptsOnlyWritableDirectoriesAndStoresThemAbsolute) {
@@ -114,9 +98,8 @@ TEST(TempDir, RemovalTakesTheWholeTreeAndNothingElse) {
   }
   for (int i = 0; i < 400; ++i) WriteFile(tree + "/wide/" + std::string(40, 'n') + std::to_string(i), "");
   WriteFile(tree + "/keep/f", "kept");
-  const char* keep[] = {"", nullptr};
   std::string kept = tree + "/keep";
-  keep[0] = kept.c_str();
+  const char* keep[] = {kept.c_str(), nullptr};
   ::chdir(dir.path().c_str());
   DeleteFilesAndDirectories("tree", nullptr);
   EXPECT_TRUE(Exists(tree)) << "a relative path was removed";
@@ -135,23 +118,19 @@ TEST(SelfLocation, FindsTheExecutableAsTheShellWould) {
   WriteFile(dir / "bin/setup", "", 0755);
   WriteFile(dir / "plain/setup", "", 0644);
   MakeDirs(dir / "dirs/setup");
-  struct Row {
-    std::string name, path, expected;
-  };
-  const Row kRows[] = {
-      {dir / "bin/setup", "", "/" + dir / "bin/setup"},
-      {dir / "plain/setup", "", "(none)"},
+  const std::tuple<std::string, std::string, std::string> kRows[] = {
+      {dir / "bin/setup", "", "/" + dir / "bin/setup"}, {dir / "plain/setup", "", "(none)"},
       {"bin/setup", dir / "dirs", dir / "bin/setup"},
       {"setup", dir / "plain:" + dir / "dirs:" + dir / "bin", dir / "bin/setup"},
       {"setup", "/nonexistent::" + dir / "bin", "./setup"},
   };
-  for (const Row& row : kRows) {
-    std::string got = InChild([&] {
-      ::chdir((row.expected == "./setup" ? dir / "bin" : dir.path()).c_str());
-      ::setenv("PATH", row.path.c_str(), 1);
-      return FindExecName(row.name.c_str()).value_or("(none)");
-    });
-    EXPECT_EQ(got, row.expected) << row.name << " with PATH " << row.path;
+  for (const auto& [name, path, expected] : kRows) {
+    EXPECT_EQ(InChild([&] {
+                ::chdir((expected == "./setup" ? dir / "bin" : dir.path()).c_str());
+                ::setenv("PATH", path.c_str(), 1);
+                return FindExecName(name.c_str()).value_or("(none)");
+              }),
+              expected) << name << " with PATH " << path;
   }
 }
 
