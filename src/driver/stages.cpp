@@ -35,11 +35,6 @@ constexpr int kMaxWorkingDirectoryAttempts = 300;
 constexpr char kDefaultTempDirShown[] = "/var/tmp/";
 constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
 
-struct ZipCloser {
-  void operator()(ZipArchive* archive) const { zipClose(archive); }
-};
-using ZipHandle = std::unique_ptr<ZipArchive, ZipCloser>;
-
 struct FreeDeleter {
   void operator()(char* text) const { std::free(text); }
 };
