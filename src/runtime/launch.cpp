@@ -151,14 +151,15 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
 
 int InvokeUpgradeTool(const char* path) {
   // The temporary directory is shared with every user: run only a regular file that this
-  // user owns and nobody else can change. The script is then run by its path, so that it
-  // sees that path as $0; in a sticky temporary directory nobody else can replace a file
-  // this user owns between the check and the exec.
+  // user owns and nobody else can change, and that has one link (a hard link to one of
+  // root's executables passes the owner check when root installs). The script is then run
+  // by its path, so that it sees that path as $0; in a sticky temporary directory nobody
+  // else can replace a file this user owns between the check and the exec.
   UniqueFd script(::open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!script.valid()) return -1;
   struct stat st;
   if (::fstat(script.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || st.st_nlink != 1) {
     return -1;
   }
 
