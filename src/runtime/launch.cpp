@@ -43,11 +43,13 @@ std::string RenderPlain(const std::string& format) {
 }
 
 // "LD_LIBRARY_PATH=" with the library directory and the old value, each followed by ':'
-// when present, and the last ':' removed.
+// when present, and the last ':' removed. An empty old value adds nothing: the loader
+// would read the empty element as the current directory.
 std::string LibraryPathSetting() {
   std::string setting = "LD_LIBRARY_PATH=";
   if (const char* library = GetBundledLibraryPath()) setting = setting + library + ":";
-  if (const char* previous = std::getenv("LD_LIBRARY_PATH")) setting = setting + previous + ":";
+  const char* previous = std::getenv("LD_LIBRARY_PATH");
+  if (previous && *previous) setting = setting + previous + ":";
   if (setting.back() == ':') setting.pop_back();
   return setting;
 }
