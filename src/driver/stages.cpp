@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "archive/extract.h"
@@ -39,10 +41,6 @@ struct ZipCloser {
   void operator()(ZipArchive* archive) const { zipClose(archive); }
 };
 using ZipHandle = std::unique_ptr<ZipArchive, ZipCloser>;
-
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
 
 // The payload is the executable itself; null when it carries no zip archive.
 ZipHandle OpenPayload() {
@@ -83,13 +81,13 @@ bool CreateWorkingDirectory() {
   const char* tempDir = TempDir();
   if (!tempDir) return ReportUnusableTempDir(nullptr);
   for (int attempt = 0; attempt < kMaxWorkingDirectoryAttempts; ++attempt) {
-    // tempnam only proposes a name (the linker warns about the race between the name and
-    // its use); mkdir creates it exclusively with mode 0700, failing with EEXIST when the
-    // name was taken meanwhile, so we never use a directory that someone else made.
-    std::unique_ptr<char, FreeDeleter> name(::tempnam(tempDir, GetProgName()));
+    // The name is only a proposal; mkdir creates it exclusively with mode 0700, failing
+    // with EEXIST when the name was taken meanwhile, so we never use a directory that
+    // someone else made.
+    std::optional<std::string> name = ProposeTempName(tempDir, GetProgName());
     if (!name) return ReportUnusableTempDir(tempDir);
-    // tempnam prefers $TMPDIR, which may be relative; the run changes directory later.
-    std::string path = name.get();
+    // $TMPDIR comes first and may be relative; the run changes directory later.
+    std::string path = *name;
     if (!IsAbsolutePath(path.c_str())) {
       auto cwd = GetCurrentDirectory();
       if (!cwd) return ReportUnusableTempDir(tempDir);

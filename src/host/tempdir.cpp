@@ -3,14 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "host/memory.h"
@@ -122,7 +125,54 @@ void RemovePath(const char* path, const char* const* keep) {
   ::rmdir(path);
 }
 
+bool IsDirectory(const char* path) {
+  struct stat st;
+  return path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Six name characters; getrandom rarely fails, and then the clock still varies the names.
+void RandomSuffix(char* out) {
+  static constexpr char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != sizeof bytes) {
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 2654435761u ^
+                             static_cast<unsigned long long>(::getpid()) << 20;
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(mix >>= 5);
+  }
+  for (int i = 0; i < 6; ++i) out[i] = kChars[bytes[i] % (sizeof kChars - 1)];
+}
+
+// Names tried before giving up when every proposal is taken.
+constexpr int kMaxNameAttempts = 100;
+
 }  // namespace
+
+std::optional<std::string> ProposeTempName(const char* dir, const char* prefix) {
+  // The same choice and shape as the C library's tempnam, whose use the linker warns about.
+  const char* fromEnvironment = ::secure_getenv("TMPDIR");
+  if (IsDirectory(fromEnvironment)) {
+    dir = fromEnvironment;
+  } else if (!IsDirectory(dir)) {
+    if (!IsDirectory("/tmp")) return std::nullopt;
+    dir = "/tmp";
+  }
+  std::size_t dirLength = std::strlen(dir);
+  while (dirLength > 1 && dir[dirLength - 1] == '/') --dirLength;
+  if (!prefix || !*prefix) prefix = "file";
+  std::string name(dir, dirLength);
+  name.append("/").append(prefix, std::min<std::size_t>(std::strlen(prefix), 5));
+  if (name.size() + 6 >= PATH_MAX) return std::nullopt;
+  name.append(6, 'X');
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    RandomSuffix(&name[name.size() - 6]);
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) return name;
+  }
+  return std::nullopt;
+}
 
 int SetTempDir(const char* path) {
   if (!path) return 0;
