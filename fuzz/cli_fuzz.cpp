@@ -4,8 +4,6 @@
 // option list, kept for the whole process, would grow with every input.
 // fuzz-sources: src/host src/messages src/driver/arguments.cpp
 // fuzz-flags: -close_fd_mask=3
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,9 +21,6 @@ void AddOption(std::string_view option) {
   if (option != "-Djava.awt.headless=true") ::abort();  // the parser adds only this
 }
 X11Functions* LoadX11(bool) { return SetPrintToConsole(1), nullptr; }
-int PrintToStatusWindow(const char* format, va_list args) { return std::vprintf(format, args); }
-void HideStatusWindow() {}
-int PrintToMessageBox(char, const char* format, va_list args) { return std::vfprintf(stderr, format, args); }
 }  // namespace launcher
 
 // putenv, rewritten in place: setenv keeps every value it ever set.

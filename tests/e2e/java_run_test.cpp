@@ -48,8 +48,9 @@ struct JavaRow {
 void PrintTo(const JavaRow& row, std::ostream* os) { *os << row.name; }
 
 const JavaRow kRows[] = {
-    {"console run loses status, options, directory or environment", {"-console", "-tmpdir", "{tmp}"},
-     {.launch = "exit 3"}, 3, Status("djrxlc"), Argv(), {}, [](const Outcome& got, Installer& in) {
+    {"console run loses status, options, directory or environment; an empty library path gains an element",
+     {"-console", "-tmpdir", "{tmp}"}, {.launch = "exit 3"}, 3, Status("djrxlc"), Argv(), {{"LD_LIBRARY_PATH", ""}},
+     [](const Outcome& got, Installer& in) {
        EXPECT_EQ(got.java.cwd, got.java.Property("java.io.tmpdir"));
        EXPECT_EQ(got.java.env, (Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", in.tmp},
                                     {"JAVA_HOME", in.javaHome}, {"LD_LIBRARY_PATH", got.java.cwd + "/package"}}));
@@ -83,6 +84,12 @@ const JavaRow kRows[] = {
        EXPECT_NE(ReadFile(in.dir + "/ls").find("vantor.class"), std::string::npos);
        EXPECT_EQ(ReadFile(in.dir + "/env").find("PATH="), std::string::npos);
      }},
+    {"closed standard descriptors reused by later files or passed on closed", {"@closed", "-console", "-tmpdir", "{tmp}"},
+     {.launch = "for f in 0 1 2; do [ -e /proc/$$/fd/$f ] && printf $f; done > ../../fds; /usr/bin/cp -a . ../../copy"},
+     0, "", Argv(), {}, [](const Outcome&, Installer& in) {
+       EXPECT_EQ(ReadFile(in.dir + "/fds"), "012");
+       for (const ZipItem& item : StandardPayload()) EXPECT_EQ(ReadFile(in.dir + "/copy/" + item.name), item.data);
+     }},
     {"relative -tmpdir or TMPDIR handed on relative", {"-console", "-tmpdir", "tmp"},
      {.launch = UpgradeScript("pwd -P > ../../cwd")}, 10, Status("djrxlc"), Argv(), {{"TMPDIR", "tmp"}},
      [](const Outcome& got, Installer& in) {
@@ -98,7 +105,9 @@ TEST_P(JavaRun, EndsAsTheRowSays) {
   Installer in(row.payload);
   in.UseJava(row.java);
   if (!row.payload) WriteFile(in.dir + "/inst/vantor.class", "class bytes");
-  RunOptions options = in.Options(row.args, row.env);
+  bool closed = row.args[0] == "@closed";  // started with descriptors 0, 1 and 2 closed
+  RunOptions options = in.Options({row.args.begin() + closed, row.args.end()}, row.env);
+  if (closed) options.argv.insert(options.argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"});
   options.cwd = in.dir;
   Outcome got = in.Finish(test::Run(options));
   EXPECT_EQ(got.run.exitCode, row.status);
@@ -194,7 +203,9 @@ TEST(JavaRunSpecial, SecondRunOfTheSameFileIsRefusedAndTheFirstUndisturbed) {
 TEST(JavaRunSpecial, SignalsCleanUpAndEndAsTheirKindSays) {
   std::vector<ZipItem> many = StandardPayload();
   for (int i = 0; i < 3000; ++i) many.push_back({.name = "data/" + std::to_string(i), .data = std::string(4096, 'b')});
-  const std::tuple<int, int, bool> kCases[] = {{SIGTERM, 255, true}, {SIGINT, 255, true}, {SIGSEGV, -SIGABRT, true}, {SIGINT, 255, false}};
+  const std::tuple<int, int, bool> kCases[] = {{SIGTERM, 255, true}, {SIGINT, 255, true},  {SIGPIPE, 255, true},
+                                               {SIGUSR1, 255, true}, {SIGSEGV, -SIGABRT, true}, {SIGSYS, -SIGABRT, true},
+                                               {SIGINT, 255, false}};
   for (auto [sig, end, inJava] : kCases) {
     SCOPED_TRACE(sig);
     Installer in(BuildZip(inJava ? StandardPayload() : many).bytes);

@@ -1,5 +1,6 @@
 // The launcher as a user meets it, one row per behaviour, for runs that end before the Java
 // program starts: payload, arguments, environment -> status, stdout, stderr, what is left.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,16 @@ std::string Standard(const std::vector<ZipItem>& more = {}) {
 std::string Refused(const std::string& message) { return "Error: " + message + "\n" + kUsage; }
 const std::string kCorrupted = "Error: The '/{inst}' file appears to be corrupted.\n";
 auto java = [](Installer& in) { in.UseJava(); };
+// A file beside the lock path (a hard link needs the same file system) that must survive.
+std::string Victim(const Installer& in) {
+  WriteFile(LockPath(in.path) + ".victim", "must survive");
+  return LockPath(in.path) + ".victim";
+}
+std::string Deep(int levels) {
+  std::string name;
+  while (--levels > 0) name += "d/";
+  return name + "f";
+}
 auto javaSaying = [](std::string version) {
   return [version](Installer& in) { in.UseJava({.version = "echo 'java version \"" + version + "\"' >&2"}); };
 };
@@ -99,14 +110,33 @@ const Row kRows[] = {
     {"stale lock file blocks", Standard(), {"-help"}, 0, "", kUsage, 0,
      [](Installer& in) { WriteFile(LockPath(in.path), "left by a killed run", 0600); }},
     {"link at the lock path followed", Standard(), {"-help"}, 0, "", kUsage, 0,
-     [](Installer& in) {
-       WriteFile(in.dir + "/precious", "must survive");
-       ::symlink((in.dir + "/precious").c_str(), LockPath(in.path).c_str());
+     [](Installer& in) { ::symlink(Victim(in).c_str(), LockPath(in.path).c_str()); }, {{"@victim", "must survive"}}},
+    {"hard link at the lock path truncated", Standard(), {"-help"}, 0, "", kUsage, 0,
+     [](Installer& in) { ::link(Victim(in).c_str(), LockPath(in.path).c_str()); }, {{"@victim", "must survive"}}},
+    {"FIFO at the lock path waited for", Standard(), {"-help"}, 0, "", kUsage, 0,
+     [](Installer& in) { ::mkfifo(LockPath(in.path).c_str(), 0600); }},
+    {"another user's locked file at the lock path refuses the run", Standard(), {"-help"}, 0, "", kUsage, 0,
+     [](Installer& in) {  // python's lockf takes the same kind of lock as the launcher
+       test::Run({.argv = {"/bin/sh", "-c", "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c "
+                           "'import fcntl, sys, time; f = open(sys.argv[1], \"w\"); fcntl.lockf(f, fcntl.LOCK_EX); "
+                           "f.write(\"must survive\"); f.flush(); time.sleep(20)' \"$0\" & "
+                           "while [ \"$(cat \"$0\" 2>/dev/null)\" != \"must survive\" ]; do sleep 0.01; done", LockPath(in.path)}});
      },
-     {{"{dir}/precious", "must survive"}}},
+     {{"@lock", "must survive"}}},
+    {"clean-up needing a stack as deep as the tree", BuildZip({{.name = Deep(512), .data = "deep"}}).bytes,
+     {"-console"}, 1, Status("djrxlc"), "Error: There are no files requiring installation.\n", 0,
+     [](Installer& in) {  // the clean-up may run in a signal handler on a small stack
+       in.UseJava();
+       rlimit small;
+       ::getrlimit(RLIMIT_STACK, &small);
+       small.rlim_cur = 1 << 20;
+       ::setrlimit(RLIMIT_STACK, &small);
+     }},
 };
 
 TEST(Launcher, EndsAsEachRowSays) {
+  rlimit stack;
+  ::getrlimit(RLIMIT_STACK, &stack);
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
     Installer in(row.payload);
@@ -119,9 +149,14 @@ TEST(Launcher, EndsAsEachRowSays) {
     EXPECT_EQ(got.run.err, in.Expand(row.err));
     EXPECT_EQ(got.left.size(), row.left);
     EXPECT_FALSE(got.java.started);
-    EXPECT_FALSE(got.lockLeft);
-    for (const auto& [path, content] : row.files) EXPECT_EQ(ReadFile(in.Expand(path)), content) << path;
+    EXPECT_TRUE(!got.lockLeft || std::string(row.name).find("at the lock path") != std::string::npos);
+    for (const auto& [name, content] : row.files) {
+      std::string path = name == "@victim" ? LockPath(in.path) + ".victim" : name == "@lock" ? LockPath(in.path) : in.Expand(name);
+      EXPECT_EQ(ReadFile(path), content) << path;
+      ::unlink(path.c_str());
+    }
     ::unlink(LockPath(in.path).c_str());
+    ::setrlimit(RLIMIT_STACK, &stack);
   }
 }
 

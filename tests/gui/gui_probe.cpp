@@ -21,7 +21,7 @@ int Print(bool status, const char* format, ...) __attribute__((format(printf, 2,
 int Print(bool status, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  int count = status ? PrintToStatusWindow(format, args) : PrintToMessageBox(1, format, args);
+  int count = status ? PrintToStatusWindow(format, args) : PrintToMessageBox(OutputKind::kError, format, args);
   va_end(args);
   return count;
 }

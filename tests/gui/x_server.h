@@ -16,25 +16,35 @@
 
 namespace launcher::test {
 
-// Xvfb on a display number of its own choosing (-displayfd), so tests never clash.
+// Xvfb on a display number of the test's own, far above the usual ones and tried until one is
+// free: servers of other builds, or in other mount namespaces (which share the abstract socket
+// names), may hold the low numbers that -displayfd alone would pick.
 class XServer {
  public:
   XServer() {
-    int fds[2];
-    if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::pipe(fds) != 0) return;
-    if ((pid_ = ::fork()) == 0) {
-      ::dup2(fds[1], 5);
-      ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "5", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-      ::_exit(127);
+    for (int number = 2000 + ::getpid() % 7000, tries = 0; tries < 10 && name_.empty(); ++number, ++tries) {
+      int fds[2];
+      if (::access("/usr/bin/Xvfb", X_OK) != 0 || ::pipe(fds) != 0) return;
+      if ((pid_ = ::fork()) == 0) {
+        ::dup2(fds[1], 5);
+        std::string display = ":" + std::to_string(number);
+        ::execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", "5", "-screen", "0", "1024x768x24", "-nolisten",
+                "tcp", nullptr);
+        ::_exit(127);
+      }
+      ::close(fds[1]);
+      char ready[16] = {};
+      pollfd readable{fds[0], POLLIN, 0};
+      if (::poll(&readable, 1, 20000) == 1 && ::read(fds[0], ready, sizeof ready - 1) > 0) {
+        name_ = ":" + std::to_string(number);
+      } else if (::kill(pid_, SIGKILL) == 0) {
+        ::waitpid(pid_, nullptr, 0);
+      }
+      ::close(fds[0]);
     }
-    ::close(fds[1]);
-    char number[16] = {};
-    pollfd readable{fds[0], POLLIN, 0};
-    if (::poll(&readable, 1, 20000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0) name_ = ":" + std::to_string(std::atoi(number));
-    ::close(fds[0]);
   }
   ~XServer() {
-    if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0);
+    if (!name_.empty() && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0);
   }
   const std::string& name() const { return name_; }
 
@@ -68,9 +78,9 @@ inline std::vector<XWindow> SetupWindows(const std::string& display) {
   return found;
 }
 
-// Polls for 20 s until a Setup window is there (or, with present false, none is).
+// Polls for a minute until a Setup window is there (or, with present false, none is).
 inline std::optional<XWindow> AwaitWindow(const std::string& display, bool present = true) {
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 300; ++i) {
     std::vector<XWindow> windows = SetupWindows(display);
     if (windows.empty() != present) return present ? windows[0] : XWindow{};
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

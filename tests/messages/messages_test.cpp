@@ -47,6 +47,8 @@ TEST(Catalog, TranslationsMatchTheEnglishTexts) {
       for (const char* p = std::strchr(entry.text, '%'); p; p = std::strchr(p + 1, '%')) EXPECT_EQ(p[1], 's') << entry.name;
       bool label = labels.count(entry.name + std::strlen(prefix)) > 0;
       EXPECT_EQ(entry.text[std::strlen(entry.text) - 1] == '\n', !label) << entry.name;
+      // An error without its "not" tells the user the opposite of what happened.
+      EXPECT_EQ(std::strstr(entry.text, "Could "), std::strstr(entry.text, "Could not ")) << entry.name;
     }
   }
 }

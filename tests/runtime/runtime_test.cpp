@@ -97,6 +97,7 @@ TEST(Upgrade, OnlyTheUsersOwnUnchangeableScriptRuns) {
   std::string body = "#!/bin/sh\n/usr/bin/env > ran.env; echo \"$0\" > ran.arg0; exit 7\n";
   const std::pair<std::function<void()>, int> kRows[] = {
       {[&] { WriteFile(dir / "real", body, 0755); ::symlink((dir / "real").c_str(), script.c_str()); }, -1},
+      {[&] { WriteFile(dir / "real", body, 0755); ::link((dir / "real").c_str(), script.c_str()); }, -1},
       {[&] { WriteFile(script, body, 0775); }, -1},
       {[&] { WriteFile(script, body, 0757); }, -1},
       {[&] { MakeDirs(script); }, -1},
