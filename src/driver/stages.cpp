@@ -37,10 +37,6 @@ constexpr int kMaxWorkingDirectoryAttempts = 300;
 constexpr char kDefaultTempDirShown[] = "/var/tmp/";
 constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
 
-struct ZipCloser {
-  void operator()(ZipArchive* archive) const { zipClose(archive); }
-};
-using ZipHandle = std::unique_ptr<ZipArchive, ZipCloser>;
 
 // The payload is the executable itself; null when it carries no zip archive.
 ZipHandle OpenPayload() {

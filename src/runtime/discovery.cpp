@@ -132,14 +132,13 @@ const char* GetBundledJREPath() {
 
   const char* execName = GetExecName();
   int32_t code = 0;
-  ZipArchive* archive = execName ? zipOpen(execName, &code) : nullptr;
+  ZipHandle archive(execName ? zipOpen(execName, &code) : nullptr);
   if (archive) {
     StatusMessage("unzipping_java_files");
-    if (UnzipFiles(archive, applicationHome, kPayloadRuntimePrefix)) {
+    if (UnzipFiles(archive.get(), applicationHome, kPayloadRuntimePrefix)) {
       payloadRuntimeTarget = applicationHome;
       bundledJREPath = GetJREPath(payloadRuntime.c_str());
     }
-    zipClose(archive);
   }
   return bundledJREPath ? bundledJREPath->c_str() : nullptr;
 }
