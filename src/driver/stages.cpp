@@ -37,7 +37,6 @@ constexpr int kMaxWorkingDirectoryAttempts = 300;
 constexpr char kDefaultTempDirShown[] = "/var/tmp/";
 constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
 
-
 // The payload is the executable itself; null when it carries no zip archive.
 ZipHandle OpenPayload() {
   int32_t code = 0;
