@@ -17,6 +17,7 @@
 #include "archive/zip.h"
 #include "driver/cleanup.h"
 #include "driver/jvm_options.h"
+#include "gui/toolkit.h"
 #include "host/paths.h"
 #include "host/self_location.h"
 #include "host/tempdir.h"
@@ -40,7 +41,8 @@ constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
 // The payload is the executable itself; null when it carries no zip archive.
 ZipHandle OpenPayload() {
   int32_t code = 0;
-  return ZipHandle(zipOpen(GetExecName(), &code));
+  const char* execName = GetExecName();
+  return ZipHandle(execName ? zipOpen(execName, &code) : nullptr);
 }
 
 // -tmpdir has already stored the absolute form of its value here (default "/var/tmp/"),
@@ -142,7 +144,15 @@ bool CheckDiskSpace(uint64_t payloadSize) {
   return false;
 }
 
+int ExtractPayloadRuntime(const char* directory) {
+  ZipHandle archive = OpenPayload();
+  if (!archive) return 0;
+  StatusMessage("unzipping_java_files");
+  return UnzipFiles(archive.get(), directory, kPayloadRuntimePrefix);
+}
+
 std::optional<std::string> SelectJavaRuntime(const std::optional<std::string>& javaHome) {
+  SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
   std::optional<std::string> runtime;
   if (javaHome) {
     runtime = GetJREPath(javaHome->c_str());
@@ -218,7 +228,7 @@ int RunInstallerProgram(const std::string& runtimeHome, const Arguments& argumen
   for (std::string& arg : storage) javaArgs.push_back(arg.data());
   javaArgs.push_back(nullptr);
   int status = ExecuteJava(runtimeHome.c_str(), GetNumOptions(), GetOptions(),
-                           static_cast<int>(storage.size()), javaArgs.data());
+                           static_cast<int>(storage.size()), javaArgs.data(), HideStatusWindow);
   if (status == kUpgradeRequestStatus) {
     std::string script = std::string(TempDir()) + kUpgradeScriptName;
     InvokeUpgradeTool(script.c_str());
