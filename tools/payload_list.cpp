@@ -2,22 +2,13 @@
 
 #include <cinttypes>
 #include <cstdint>
-#include <memory>
 
 #include "archive/zip.h"
 
 namespace launcher::packer {
-namespace {
-
-struct ArchiveClose {
-  void operator()(ZipArchive* archive) const { zipClose(archive); }
-};
-
-}  // namespace
-
 bool ListInstaller(const std::string& installerPath, std::FILE* out, std::string* error) {
   int32_t code = 0;
-  std::unique_ptr<ZipArchive, ArchiveClose> archive(zipOpen(installerPath.c_str(), &code));
+  ZipHandle archive(zipOpen(installerPath.c_str(), &code));
   if (!archive) {
     *error = installerPath + (code == kZipCannotOpen
                                   ? ": cannot be opened"

@@ -69,6 +69,12 @@ ZipArchive* zipOpenGeneric(const char* path, int32_t* code, int openFlags, int64
 // Releases one reference; the last one closes the file and frees the record.
 void zipClose(ZipArchive* archive);
 
+// Owner of one open of an archive: its reference is released on every path.
+struct ZipCloser {
+  void operator()(ZipArchive* archive) const noexcept { zipClose(archive); }
+};
+using ZipHandle = std::unique_ptr<ZipArchive, ZipCloser>;
+
 // The entry with this index in directory order, or null (out of range, unreadable LOC).
 ZipEntry* zipGetNextEntry(ZipArchive* archive, int32_t index);
 // The entry whose name equals name (the later one of duplicates), or null.

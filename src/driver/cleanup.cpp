@@ -78,13 +78,18 @@ struct Disposition {
 void ExitHandler(int signal) { HandleSignalAndExit(signal); }
 void AbortHandler(int signal) { HandleSignalAndAbort(signal); }
 
-// In the order they are installed.
+// In the order they are installed. Every signal whose default action ends the process is
+// caught, so none of them leaves the working directory and the lock file behind; a reader
+// that goes away (SIGPIPE) is an interruption, not a fault worth a core file.
 const Disposition dispositions[] = {
-    {SIGHUP, SIG_IGN},       {SIGPWR, SIG_IGN},       {SIGWINCH, SIG_IGN},
-    {SIGALRM, ExitHandler},  {SIGINT, ExitHandler},   {SIGPOLL, ExitHandler},
-    {SIGTERM, ExitHandler},  {SIGVTALRM, ExitHandler}, {SIGABRT, AbortHandler},
-    {SIGBUS, AbortHandler},  {SIGFPE, AbortHandler},  {SIGILL, AbortHandler},
-    {SIGPIPE, AbortHandler}, {SIGQUIT, AbortHandler}, {SIGSEGV, AbortHandler},
+    {SIGHUP, SIG_IGN},        {SIGPWR, SIG_IGN},       {SIGWINCH, SIG_IGN},
+    {SIGALRM, ExitHandler},   {SIGINT, ExitHandler},   {SIGPOLL, ExitHandler},
+    {SIGTERM, ExitHandler},   {SIGVTALRM, ExitHandler}, {SIGPIPE, ExitHandler},
+    {SIGUSR1, ExitHandler},   {SIGUSR2, ExitHandler},  {SIGPROF, ExitHandler},
+    {SIGSTKFLT, ExitHandler}, {SIGABRT, AbortHandler}, {SIGBUS, AbortHandler},
+    {SIGFPE, AbortHandler},   {SIGILL, AbortHandler},  {SIGQUIT, AbortHandler},
+    {SIGSEGV, AbortHandler},  {SIGXCPU, AbortHandler}, {SIGXFSZ, AbortHandler},
+    {SIGSYS, AbortHandler},   {SIGTRAP, AbortHandler},
 };
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include "driver/single_instance.h"
 #include "driver/stages.h"
 #include "host/memory.h"
+#include "host/process.h"
 #include "host/self_location.h"
 #include "messages/output.h"
 
 int main(int argc, char** argv) {
   using namespace launcher;
+  OpenStandardDescriptors();
   InstallOutOfMemoryHandler();
   // Status lines reach a file or pipe as they are printed, so the clean-up line that a
   // signal handler writes directly never overtakes them and none is lost at _exit.

@@ -27,9 +27,10 @@ std::string& lockfile = *new std::string;
 bool haveLockfile = false;
 UniqueFd& lockfd = *new UniqueFd;
 
-// O_NOFOLLOW: in a shared temporary directory a planted symbolic link must never make us
-// truncate another file; such a path simply leaves the run unprotected.
-constexpr int kLockFileFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+// In a shared temporary directory another user may plant anything at the path: O_NOFOLLOW
+// keeps a symbolic link from being followed, O_NONBLOCK a FIFO from blocking the open, and
+// the file is emptied only once it is known to be our own (see IsOwnLockFile).
+constexpr int kLockFileFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
 // An ending instance unlinks its file while still holding the lock; a lock taken on such
 // an unlinked file protects nothing, so the file is created and locked again.
@@ -40,6 +41,14 @@ bool StillNamedBy(int fd, const char* path) {
   struct stat named;
   return ::fstat(fd, &opened) == 0 && ::lstat(path, &named) == 0 &&
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// A regular file of this user with one link: anything else (a device, another user's file,
+// a hard link to a file that lives elsewhere) is neither emptied, locked nor removed.
+bool IsOwnLockFile(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+         st.st_nlink == 1;
 }
 
 [[noreturn]] void RefuseSecondInstance() {
@@ -68,6 +77,11 @@ void ExitIfNotOnlyInstance() {
   for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
     UniqueFd fd(::open(lockfile.c_str(), kLockFileFlags, 0600));
     if (!fd.valid()) break;
+    if (!IsOwnLockFile(fd.get())) {
+      haveLockfile = false;  // not ours: run on unprotected, and never unlink it
+      break;
+    }
+    if (::ftruncate(fd.get(), 0) != 0) break;
     struct flock request = {};
     request.l_type = F_WRLCK;
     request.l_whence = SEEK_SET;

@@ -9,12 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "archive/extract.h"
 #include "archive/zip.h"
 #include "driver/cleanup.h"
 #include "driver/jvm_options.h"
+#include "gui/toolkit.h"
 #include "host/paths.h"
 #include "host/self_location.h"
 #include "host/tempdir.h"
@@ -35,19 +38,11 @@ constexpr int kMaxWorkingDirectoryAttempts = 300;
 constexpr char kDefaultTempDirShown[] = "/var/tmp/";
 constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
 
-struct ZipCloser {
-  void operator()(ZipArchive* archive) const { zipClose(archive); }
-};
-using ZipHandle = std::unique_ptr<ZipArchive, ZipCloser>;
-
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
-
 // The payload is the executable itself; null when it carries no zip archive.
 ZipHandle OpenPayload() {
   int32_t code = 0;
-  return ZipHandle(zipOpen(GetExecName(), &code));
+  const char* execName = GetExecName();
+  return ZipHandle(execName ? zipOpen(execName, &code) : nullptr);
 }
 
 // -tmpdir has already stored the absolute form of its value here (default "/var/tmp/"),
@@ -83,13 +78,13 @@ bool CreateWorkingDirectory() {
   const char* tempDir = TempDir();
   if (!tempDir) return ReportUnusableTempDir(nullptr);
   for (int attempt = 0; attempt < kMaxWorkingDirectoryAttempts; ++attempt) {
-    // tempnam only proposes a name (the linker warns about the race between the name and
-    // its use); mkdir creates it exclusively with mode 0700, failing with EEXIST when the
-    // name was taken meanwhile, so we never use a directory that someone else made.
-    std::unique_ptr<char, FreeDeleter> name(::tempnam(tempDir, GetProgName()));
+    // The name is only a proposal; mkdir creates it exclusively with mode 0700, failing
+    // with EEXIST when the name was taken meanwhile, so we never use a directory that
+    // someone else made.
+    std::optional<std::string> name = ProposeTempName(tempDir, GetProgName());
     if (!name) return ReportUnusableTempDir(tempDir);
-    // tempnam prefers $TMPDIR, which may be relative; the run changes directory later.
-    std::string path = name.get();
+    // $TMPDIR comes first and may be relative; the run changes directory later.
+    std::string path = *name;
     if (!IsAbsolutePath(path.c_str())) {
       auto cwd = GetCurrentDirectory();
       if (!cwd) return ReportUnusableTempDir(tempDir);
@@ -149,7 +144,15 @@ bool CheckDiskSpace(uint64_t payloadSize) {
   return false;
 }
 
+int ExtractPayloadRuntime(const char* directory) {
+  ZipHandle archive = OpenPayload();
+  if (!archive) return 0;
+  StatusMessage("unzipping_java_files");
+  return UnzipFiles(archive.get(), directory, kPayloadRuntimePrefix);
+}
+
 std::optional<std::string> SelectJavaRuntime(const std::optional<std::string>& javaHome) {
+  SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
   std::optional<std::string> runtime;
   if (javaHome) {
     runtime = GetJREPath(javaHome->c_str());
@@ -225,7 +228,7 @@ int RunInstallerProgram(const std::string& runtimeHome, const Arguments& argumen
   for (std::string& arg : storage) javaArgs.push_back(arg.data());
   javaArgs.push_back(nullptr);
   int status = ExecuteJava(runtimeHome.c_str(), GetNumOptions(), GetOptions(),
-                           static_cast<int>(storage.size()), javaArgs.data());
+                           static_cast<int>(storage.size()), javaArgs.data(), HideStatusWindow);
   if (status == kUpgradeRequestStatus) {
     std::string script = std::string(TempDir()) + kUpgradeScriptName;
     InvokeUpgradeTool(script.c_str());

@@ -1,5 +1,6 @@
 #include "host/process.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -49,6 +50,16 @@ HelperThreadSignals::HelperThreadSignals() {
 }
 
 HelperThreadSignals::~HelperThreadSignals() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: fd itself, since those below it are open by now. Not
+    // close-on-exec: the Java process inherits it as its standard descriptor.
+    int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
 
 pid_t WaitForChild(pid_t pid, int* status) {
   for (;;) {

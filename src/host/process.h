@@ -43,6 +43,10 @@ class HelperThreadSignals {
   sigset_t saved_;
 };
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file opened
+// later takes one of their numbers and receives the text meant for the terminal.
+void OpenStandardDescriptors();
+
 // waitpid(pid, status, 0), retried on EINTR; the pid, or -1 when the wait fails.
 pid_t WaitForChild(pid_t pid, int* status);
 

@@ -3,14 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "host/memory.h"
@@ -22,8 +25,8 @@ namespace {
 
 char* tmpdir = nullptr;
 
-// Everything below this depth stays: it bounds the stack (one dirent buffer per level)
-// and the descriptors (one per level) when the removal runs inside a signal handler.
+// Everything below this depth stays: it bounds the walk's table (a few bytes per level) and
+// the descriptors (one per level) when the removal runs inside a signal handler.
 constexpr int kMaxDepth = kMaxRemovalDepth;
 
 // O_NOFOLLOW: a symbolic link is removed as a link, its target never entered. O_NONBLOCK
@@ -48,53 +51,69 @@ int OpenDirectoryAt(int dirFd, const char* name) {
   return fd;
 }
 
-void RemoveContents(int dirFd, std::string* path, const char* const* keep, int depth);
+// One directory of the walk: its descriptor, where to read on, and the subdirectory it
+// was last left for, which is not entered again when it could not be emptied.
+struct Level {
+  int fd;
+  off_t next;
+  ino64_t left;
+};
 
-// Removes name inside dirFd; path (only with a keep list) is the parent's path.
-void RemoveEntry(int dirFd, const char* name, unsigned char type, std::string* path,
-                 const char* const* keep, int depth) {
-  if (IsDotOrDotDot(name)) return;
-  std::size_t parentLength = 0;
-  if (path) {
-    parentLength = path->size();
-    path->append("/").append(name);
-    if (IsKept(path->c_str(), keep)) {
-      path->resize(parentLength);
-      return;
-    }
-  }
-  if (type == DT_DIR || type == DT_UNKNOWN) {
-    UniqueFd child(OpenDirectoryAt(dirFd, name));
-    if (child.valid()) {
-      if (depth < kMaxDepth) RemoveContents(child.get(), path, keep, depth + 1);
-      ::unlinkat(dirFd, name, AT_REMOVEDIR);
-    } else if (errno == ENOTDIR || errno == ELOOP) {
-      ::unlinkat(dirFd, name, 0);
-    } else {
-      ::unlinkat(dirFd, name, AT_REMOVEDIR);  // unreadable: goes only when already empty
-    }
-  } else {
-    ::unlinkat(dirFd, name, 0);
-  }
-  if (path) path->resize(parentLength);
-}
-
-// Entries are read with getdents64 into a stack buffer: no allocation, signal-safe.
-void RemoveContents(int dirFd, std::string* path, const char* const* keep, int depth) {
+// Removes everything below the directory rootFd, walking the tree without recursion: a
+// handler may run it on a small stack, whatever the depth. Entries are read with
+// getdents64 into one buffer, and nothing is allocated unless path (the root's path, only
+// with a keep list) is given. A subdirectory that a first rmdir finds not empty is
+// entered; once its entries are gone the walk reads its parent again from that
+// subdirectory's own entry (directory offsets are stable cookies), and the rmdir succeeds.
+void RemoveContents(int rootFd, std::string* path, const char* const* keep) {
+  Level levels[kMaxDepth];  // levels[i] holds the entries at depth i + 1
+  int top = 0;
+  levels[0] = {rootFd, 0, 0};
   alignas(8) char buffer[4096];
-  for (;;) {
-    long length = ::syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
-    if (length <= 0) return;
-    for (long offset = 0; offset < length;) {
-      unsigned short recordLength;
-      std::memcpy(&recordLength, buffer + offset + offsetof(struct dirent64, d_reclen),
-                  sizeof recordLength);
-      unsigned char type = static_cast<unsigned char>(
-          buffer[offset + offsetof(struct dirent64, d_type)]);
-      RemoveEntry(dirFd, buffer + offset + offsetof(struct dirent64, d_name), type, path,
-                  keep, depth);
-      offset += recordLength;
+  while (top >= 0) {
+    Level& level = levels[top];
+    long length = -1;
+    if (::lseek(level.fd, level.next, SEEK_SET) >= 0) {
+      length = ::syscall(SYS_getdents64, level.fd, buffer, sizeof buffer);
     }
+    bool entered = false;
+    for (long offset = 0; offset < length && !entered;) {
+      struct dirent64 entry;  // the fixed part; the name stays in the buffer
+      std::memcpy(&entry, buffer + offset, offsetof(struct dirent64, d_name));
+      const char* name = buffer + offset + offsetof(struct dirent64, d_name);
+      offset += entry.d_reclen;
+      off_t start = level.next;
+      level.next = entry.d_off;
+      if (IsDotOrDotDot(name)) continue;
+      if (path) {
+        std::size_t parentLength = path->size();
+        bool kept = IsKept(path->append("/").append(name).c_str(), keep);
+        path->resize(parentLength);
+        if (kept) continue;
+      }
+      // Anything but a directory (DT_UNKNOWN may be one: unlink refuses it with EISDIR).
+      if (entry.d_type != DT_DIR) {
+        if (::unlinkat(level.fd, name, 0) == 0 || errno != EISDIR) continue;
+      }
+      if (::unlinkat(level.fd, name, AT_REMOVEDIR) == 0) continue;
+      if (errno == ENOTDIR) ::unlinkat(level.fd, name, 0);  // replaced meanwhile
+      // Not emptied when it was entered before, too deep or unreadable: it stays.
+      if (errno != ENOTEMPTY && errno != EEXIST) continue;
+      if (entry.d_ino == level.left || top + 1 >= kMaxDepth) continue;
+      int child = OpenDirectoryAt(level.fd, name);
+      if (child < 0) continue;
+      level.next = start;
+      level.left = entry.d_ino;
+      if (path) path->append("/").append(name);
+      levels[++top] = {child, 0, 0};
+      entered = true;
+    }
+    if (entered || length > 0) continue;
+    if (top > 0) {
+      ::close(level.fd);
+      if (path) path->resize(path->rfind('/'));
+    }
+    --top;
   }
 }
 
@@ -113,16 +132,63 @@ void RemovePath(const char* path, const char* const* keep) {
     if (dir.valid()) {
       if (keep) {
         std::string parent = path;
-        RemoveContents(dir.get(), &parent, keep, 1);
+        RemoveContents(dir.get(), &parent, keep);
       } else {
-        RemoveContents(dir.get(), nullptr, nullptr, 1);
+        RemoveContents(dir.get(), nullptr, nullptr);
       }
     }
   }
   ::rmdir(path);
 }
 
+bool IsDirectory(const char* path) {
+  struct stat st;
+  return path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Six name characters; getrandom rarely fails, and then the clock still varies the names.
+void RandomSuffix(char* out) {
+  static constexpr char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != sizeof bytes) {
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 2654435761u ^
+                             static_cast<unsigned long long>(::getpid()) << 20;
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(mix >>= 5);
+  }
+  for (int i = 0; i < 6; ++i) out[i] = kChars[bytes[i] % (sizeof kChars - 1)];
+}
+
+// Names tried before giving up when every proposal is taken.
+constexpr int kMaxNameAttempts = 100;
+
 }  // namespace
+
+std::optional<std::string> ProposeTempName(const char* dir, const char* prefix) {
+  // The same choice and shape as the C library's tempnam, whose use the linker warns about.
+  const char* fromEnvironment = ::secure_getenv("TMPDIR");
+  if (IsDirectory(fromEnvironment)) {
+    dir = fromEnvironment;
+  } else if (!IsDirectory(dir)) {
+    if (!IsDirectory("/tmp")) return std::nullopt;
+    dir = "/tmp";
+  }
+  std::size_t dirLength = std::strlen(dir);
+  while (dirLength > 1 && dir[dirLength - 1] == '/') --dirLength;
+  if (!prefix || !*prefix) prefix = "file";
+  std::string name(dir, dirLength);
+  name.append("/").append(prefix, std::min<std::size_t>(std::strlen(prefix), 5));
+  if (name.size() + 6 >= PATH_MAX) return std::nullopt;
+  name.append(6, 'X');
+  for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+    RandomSuffix(&name[name.size() - 6]);
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) return name;
+  }
+  return std::nullopt;
+}
 
 int SetTempDir(const char* path) {
   if (!path) return 0;

@@ -1,6 +1,9 @@
 // The temporary directory and recursive removal.
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace launcher {
 
 // 1 when path (made absolute against the current directory) is a searchable, writable
@@ -9,6 +12,12 @@ int SetTempDir(const char* path);
 
 // The temporary directory, defaulting to "/var/tmp/"; null when none is usable.
 const char* GetTempDir();
+
+// A name for a new entry that does not exist yet: "DIR/PREFIXxxxxxx", DIR being $TMPDIR when
+// that is a directory, else dir when that is one, else /tmp; PREFIX is the first five bytes of
+// prefix. Only a proposal: the caller creates it exclusively (mkdir fails on EEXIST). Nothing
+// when no directory exists or the name would not fit a path.
+std::optional<std::string> ProposeTempName(const char* dir, const char* prefix);
 
 // Levels below a removed directory that DeleteFilesAndDirectories reaches; deeper entries
 // stay.

@@ -71,7 +71,8 @@ const CatalogEntry english_catalog[] = {
      "directories that contain the Motif binaries\n"},
     {"messages_no_resolve_exec_path",
      "Error: Could not resolve the absolute path of this application.\n"},
-    {"messages_no_set_specified_working_dir", "Error: Could set working directory to '%s'.\n"},
+    {"messages_no_set_specified_working_dir",
+     "Error: Could not set working directory to '%s'.\n"},
     {"messages_no_space_system_tmpdir",
      "\n"
      "Error: There is not enough free disk space in the '%s' temporary directory.\n"

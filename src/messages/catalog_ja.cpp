@@ -72,7 +72,7 @@ const CatalogEntry japanese_catalog[] = {
     {"messages_ja_no_resolve_exec_path",
      "Error: Could not resolve the absolute path of this application.\n"},
     {"messages_ja_no_set_specified_working_dir",
-     "Error: Could set working directory to '%s'.\n"},
+     "Error: Could not set working directory to '%s'.\n"},
     {"messages_ja_no_space_system_tmpdir",
      "Error: There is not enough free disk space in the '%s' temporary directory.\n"
      "%s bytes are required and only %s bytes are available.\n"},

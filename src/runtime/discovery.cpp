@@ -7,8 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/extract.h"
-#include "archive/zip.h"
 #include "host/locale.h"
 #include "host/paths.h"
 #include "host/self_location.h"
@@ -23,6 +21,7 @@ namespace {
 std::optional<std::string> bundledJREPath;
 // The directory into which the payload runtime's entries were all written in this run.
 std::optional<std::string> payloadRuntimeTarget;
+PayloadRuntimeExtractor payloadRuntimeExtractor = nullptr;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -130,18 +129,15 @@ const char* GetBundledJREPath() {
   bundledJREPath = GetJREPath(payloadRuntime.c_str());
   if (bundledJREPath) return bundledJREPath->c_str();
 
-  const char* execName = GetExecName();
-  int32_t code = 0;
-  ZipArchive* archive = execName ? zipOpen(execName, &code) : nullptr;
-  if (archive) {
-    StatusMessage("unzipping_java_files");
-    if (UnzipFiles(archive, applicationHome, kPayloadRuntimePrefix)) {
-      payloadRuntimeTarget = applicationHome;
-      bundledJREPath = GetJREPath(payloadRuntime.c_str());
-    }
-    zipClose(archive);
+  if (payloadRuntimeExtractor && payloadRuntimeExtractor(applicationHome)) {
+    payloadRuntimeTarget = applicationHome;
+    bundledJREPath = GetJREPath(payloadRuntime.c_str());
   }
   return bundledJREPath ? bundledJREPath->c_str() : nullptr;
+}
+
+void SetPayloadRuntimeExtractor(PayloadRuntimeExtractor extractor) {
+  payloadRuntimeExtractor = extractor;
 }
 
 int PayloadRuntimeExtractedInto(const char* directory) {

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "gui/toolkit.h"
 #include "host/paths.h"
 #include "host/process.h"
 #include "host/self_location.h"
@@ -43,11 +42,13 @@ std::string RenderPlain(const std::string& format) {
 }
 
 // "LD_LIBRARY_PATH=" with the library directory and the old value, each followed by ':'
-// when present, and the last ':' removed.
+// when present, and the last ':' removed. An empty old value adds nothing: the loader
+// would read the empty element as the current directory.
 std::string LibraryPathSetting() {
   std::string setting = "LD_LIBRARY_PATH=";
   if (const char* library = GetBundledLibraryPath()) setting = setting + library + ":";
-  if (const char* previous = std::getenv("LD_LIBRARY_PATH")) setting = setting + previous + ":";
+  const char* previous = std::getenv("LD_LIBRARY_PATH");
+  if (previous && *previous) setting = setting + previous + ":";
   if (setting.back() == ':') setting.pop_back();
   return setting;
 }
@@ -93,7 +94,7 @@ const char* GetBundledLibraryPath() {
 }
 
 int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, int numArgs,
-                char* const* args) {
+                char* const* args, void (*hideStatusWindow)()) {
   bool console = GetPrintToConsole() != 0;
   const char* className = GetJavaClassName();
 
@@ -141,7 +142,7 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
   // The status window stays up for the Java program's first seconds, whether or not it
   // has already ended.
   SleepFully(kStatusWindowSeconds);
-  if (!console) HideStatusWindow();
+  if (!console && hideStatusWindow) hideStatusWindow();
 
   int status = 0;
   if (WaitForChild(pid, &status) != pid) return 1;
@@ -151,14 +152,15 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
 
 int InvokeUpgradeTool(const char* path) {
   // The temporary directory is shared with every user: run only a regular file that this
-  // user owns and nobody else can change. The script is then run by its path, so that it
-  // sees that path as $0; in a sticky temporary directory nobody else can replace a file
-  // this user owns between the check and the exec.
+  // user owns and nobody else can change, and that has one link (a hard link to one of
+  // root's executables passes the owner check when root installs). The script is then run
+  // by its path, so that it sees that path as $0; in a sticky temporary directory nobody
+  // else can replace a file this user owns between the check and the exec.
   UniqueFd script(::open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!script.valid()) return -1;
   struct stat st;
   if (::fstat(script.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || st.st_nlink != 1) {
     return -1;
   }
 

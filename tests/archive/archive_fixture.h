@@ -10,23 +10,6 @@
 
 namespace launcher::test {
 
-// Closes an archive opened by a test, whatever the test's outcome.
-class Opened {
- public:
-  explicit Opened(ZipArchive* archive) : archive_(archive) {}
-  ~Opened() {
-    if (archive_) zipClose(archive_);
-  }
-  Opened(const Opened&) = delete;
-  Opened& operator=(const Opened&) = delete;
-  ZipArchive* get() const { return archive_; }
-  ZipArchive* operator->() const { return archive_; }
-  explicit operator bool() const { return archive_ != nullptr; }
-
- private:
-  ZipArchive* archive_;
-};
-
 // Entry record handed back to the archive's cache when the test ends.
 class Entry {
  public:

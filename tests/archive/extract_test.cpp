@@ -51,7 +51,7 @@ class ExtractTest : public ::testing::Test {
  protected:
   // Extracts an archive of these entries into T; returns UnzipFiles' result.
   int Unzip(const std::vector<ZipItem>& entries, const char* prefix = nullptr) {
-    Opened archive(zipOpen(Store(dir_, BuildZip(entries, "stub").bytes).c_str(), nullptr));
+    ZipHandle archive(zipOpen(Store(dir_, BuildZip(entries, "stub").bytes).c_str(), nullptr));
     EXPECT_TRUE(archive);
     return archive ? UnzipFiles(archive.get(), target_.c_str(), prefix) : -1;
   }
@@ -129,7 +129,7 @@ TEST_F(ExtractTest, ExcludingAPrefixAfterExtractingItEqualsOneFullPass) {
                                   {.name = "package/jrex", .data = "near"},
                                   {.name = "package/lib.so", .data = "lib"},
                                   {.name = "package/jre/lib/i386/libjava.so", .data = "so"}};
-  Opened archive(zipOpen(Store(dir_, BuildZip(entries, "stub").bytes).c_str(), nullptr));
+  ZipHandle archive(zipOpen(Store(dir_, BuildZip(entries, "stub").bytes).c_str(), nullptr));
   ASSERT_TRUE(archive);
   std::string full = dir_ / "full";
   ASSERT_EQ(UnzipFiles(archive.get(), full.c_str(), nullptr), 1);
@@ -147,7 +147,7 @@ TEST_F(ExtractTest, ExcludingAPrefixAfterExtractingItEqualsOneFullPass) {
 TEST_F(ExtractTest, ExcludedEntriesAreNotReadButOtherFailuresStillCount) {
   ZipItem broken = {.name = "package/jre/bad", .data = "text", .method = 8,
                     .stored = "\xff\xff\xff"};
-  Opened archive(zipOpen(Store(dir_, BuildZip({{.name = "a", .data = "1"}, broken,
+  ZipHandle archive(zipOpen(Store(dir_, BuildZip({{.name = "a", .data = "1"}, broken,
                                                {.name = "b", .data = "2"}}, "stub").bytes)
                              .c_str(), nullptr));
   ASSERT_TRUE(archive);
@@ -158,7 +158,7 @@ TEST_F(ExtractTest, ExcludedEntriesAreNotReadButOtherFailuresStillCount) {
 }
 
 TEST_F(ExtractTest, EmptyArchiveAndNullArgumentsCreateNothing) {
-  Opened archive(zipOpen(Store(dir_, EndOnly("stub")).c_str(), nullptr));
+  ZipHandle archive(zipOpen(Store(dir_, EndOnly("stub")).c_str(), nullptr));
   ASSERT_TRUE(archive);
   EXPECT_EQ(UnzipFiles(archive.get(), target_.c_str(), nullptr), 1);
   EXPECT_EQ(UnzipFiles(archive.get(), nullptr, nullptr), 0);
@@ -254,7 +254,7 @@ TEST_F(ExtractTest, EntriesWhoseContentDoesNotMatchTheirCrcFail) {
     SCOPED_TRACE(bad.name);
     ScratchDir scratch;
     std::string target = scratch / "T";
-    Opened archive(zipOpen(Store(dir_, BuildZip({good, bad}, "stub").bytes).c_str(), nullptr));
+    ZipHandle archive(zipOpen(Store(dir_, BuildZip({good, bad}, "stub").bytes).c_str(), nullptr));
     ASSERT_TRUE(archive);
     EXPECT_EQ(UnzipFiles(archive.get(), target.c_str(), nullptr), 0);
     EXPECT_EQ(ReadFile(target + "/good.txt"), text);
@@ -298,7 +298,7 @@ TEST_F(ExtractTest, MatchesUnzipOnArchivesOfPeerTools) {
     ASSERT_EQ(unzip.exitCode, 0) << unzip.err;
     std::string installer = dir_ / "installer";
     WriteFile(installer, std::string(232620, '\x90') + ReadFile(archivePath));
-    Opened archive(zipOpen(installer.c_str(), nullptr));
+    ZipHandle archive(zipOpen(installer.c_str(), nullptr));
     ASSERT_TRUE(archive);
     EXPECT_EQ(UnzipFiles(archive.get(), target_.c_str(), nullptr), 1);
     EXPECT_EQ(Tree(target_), Tree(dir_ / "ref"));

@@ -67,7 +67,7 @@ class ZipEntryTest : public ::testing::Test {
 };
 
 TEST_F(ZipEntryTest, GetNextEntryRefusesIndexesOutOfRange) {
-  Opened archive(Open({{.name = "only"}}));
+  ZipHandle archive(Open({{.name = "only"}}));
   ASSERT_TRUE(archive);
   EXPECT_EQ(zipGetNextEntry(archive.get(), -1), nullptr);
   EXPECT_EQ(zipGetNextEntry(archive.get(), 1), nullptr);
@@ -77,7 +77,7 @@ TEST_F(ZipEntryTest, GetNextEntryRefusesIndexesOutOfRange) {
 }
 
 TEST_F(ZipEntryTest, TakesExtraFieldFromCentralHeaderWhenItHasOne) {
-  Opened archive(Open({{.name = "loc-only", .data = "12345", .locExtra = "LLLL"},
+  ZipHandle archive(Open({{.name = "loc-only", .data = "12345", .locExtra = "LLLL"},
                        {.name = "both", .data = "67890", .cenExtra = "CC", .locExtra = "LLLLLLL"}}));
   ASSERT_TRUE(archive);
   BuiltZip zip = BuildZip({{.name = "loc-only", .data = "12345", .locExtra = "LLLL"},
@@ -101,7 +101,7 @@ TEST_F(ZipEntryTest, NameAndExtraPastSixteenBitsFindTheCentralExtra) {
   // past that sum, not where a 16-bit count would wrap to.
   std::string name(40000, 'n');
   std::string extra = std::string(29999, 'e') + "E";
-  Opened archive(Open({{.name = name, .data = "abc", .cenExtra = extra, .locExtra = extra}}));
+  ZipHandle archive(Open({{.name = name, .data = "abc", .cenExtra = extra, .locExtra = extra}}));
   ASSERT_TRUE(archive);
   Entry entry(archive.get(), zipGetNextEntry(archive.get(), 0));
   ASSERT_TRUE(entry) << archive->message;
@@ -116,7 +116,7 @@ TEST_F(ZipEntryTest, NameAndExtraPastSixteenBitsFindTheCentralExtra) {
 
 TEST_F(ZipEntryTest, ReadsLocNameAndExtraLongerThanTheCentralOnes) {
   std::string longName(300, 'n');
-  Opened archive(Open({{.name = "short", .data = "payload", .locExtra = std::string(600, 'x'),
+  ZipHandle archive(Open({{.name = "short", .data = "payload", .locExtra = std::string(600, 'x'),
                         .locName = longName},
                        {.name = "next", .data = "z"}}));
   ASSERT_TRUE(archive);
@@ -133,7 +133,7 @@ TEST_F(ZipEntryTest, ReadsLocNameAndExtraLongerThanTheCentralOnes) {
 TEST_F(ZipEntryTest, BadLocSignatureFailsOnlyThatEntry) {
   BuiltZip zip = BuildZip({{.name = "a", .data = "1"}, {.name = "b", .data = "2"}});
   zip.bytes[zip.loc[0] + 3] = 9;
-  Opened archive(zipOpen(Store(dir_, zip.bytes).c_str(), nullptr));
+  ZipHandle archive(zipOpen(Store(dir_, zip.bytes).c_str(), nullptr));
   ASSERT_TRUE(archive);
   EXPECT_EQ(zipGetNextEntry(archive.get(), 0), nullptr);
   EXPECT_STREQ(archive->message, "invalid LOC header (bad signature)");
@@ -144,7 +144,7 @@ TEST_F(ZipEntryTest, BadLocSignatureFailsOnlyThatEntry) {
 
 TEST_F(ZipEntryTest, LookupFindsNamesAndServesTheCachedRecordWithoutReading) {
   // "Aa" and "BB" share a hash: a lookup of one reads the other and caches it.
-  Opened archive(Open({{.name = "Aa", .data = "aa"}, {.name = "dir/file", .data = "f"}}));
+  ZipHandle archive(Open({{.name = "Aa", .data = "aa"}, {.name = "dir/file", .data = "f"}}));
   ASSERT_TRUE(archive);
   EXPECT_EQ(hash("Aa"), hash("BB"));
   EXPECT_EQ(zipGetEntry(archive.get(), "BB"), nullptr);
@@ -169,7 +169,7 @@ TEST_F(ZipEntryTest, LookupFindsNamesAndServesTheCachedRecordWithoutReading) {
 }
 
 TEST_F(ZipEntryTest, NearMissIsCachedForItsOwnName) {
-  Opened archive(Open({{.name = "Aa", .data = "aa"}}));
+  ZipHandle archive(Open({{.name = "Aa", .data = "aa"}}));
   ASSERT_TRUE(archive);
   EXPECT_EQ(zipGetEntry(archive.get(), "BB"), nullptr);
   ASSERT_EQ(::truncate(path_.c_str(), 0), 0);
@@ -179,7 +179,7 @@ TEST_F(ZipEntryTest, NearMissIsCachedForItsOwnName) {
 }
 
 TEST_F(ZipEntryTest, ZipReadStaysWithinTheEntry) {
-  Opened archive(Open({{.name = "ten", .data = "0123456789"}, {.name = "next", .data = "N"}}));
+  ZipHandle archive(Open({{.name = "ten", .data = "0123456789"}, {.name = "next", .data = "N"}}));
   ASSERT_TRUE(archive);
   Entry entry(archive.get(), zipGetNextEntry(archive.get(), 0));
   ASSERT_TRUE(entry);
@@ -196,7 +196,7 @@ TEST_F(ZipEntryTest, ZipReadStaysWithinTheEntry) {
 
 TEST_F(ZipEntryTest, WritesStoredDeflatedEmptyAndLargeEntries) {
   std::string large = Compressible(300000);
-  Opened archive(Open({{.name = "stored", .data = "plain text"},
+  ZipHandle archive(Open({{.name = "stored", .data = "plain text"},
                        {.name = "deflated", .data = Compressible(5000), .deflate = true},
                        {.name = "empty"},
                        {.name = "empty-deflated", .deflate = true},
@@ -221,7 +221,7 @@ TEST_F(ZipEntryTest, WritesStoredDeflatedEmptyAndLargeEntries) {
 // zipReadEntry on its own checks the CRC-32 as extraction does.
 TEST_F(ZipEntryTest, ReadEntryFailsOnContentThatDoesNotMatchItsCrc) {
   std::string text = Compressible(20000);
-  Opened archive(Open({{.name = "stored", .data = text, .crc = Crc(text) + 1},
+  ZipHandle archive(Open({{.name = "stored", .data = text, .crc = Crc(text) + 1},
                        {.name = "deflated", .data = text, .deflate = true, .crc = 0},
                        {.name = "empty", .data = "", .crc = 7},
                        {.name = "good", .data = text, .deflate = true}}));
@@ -237,7 +237,7 @@ TEST_F(ZipEntryTest, InflateRefusesTruncatedOverlongAndMissizedStreams) {
   std::string text = Compressible(50000);
   std::string deflated = Deflate(text);
   std::string small = Deflate("hello hello hello");
-  Opened archive(Open({
+  ZipHandle archive(Open({
       {.name = "stored", .data = "x"},
       // The stream ends before the declared size is reached.
       {.name = "short", .data = text, .deflate = true, .cenSize = 50001},
@@ -266,7 +266,7 @@ TEST_F(ZipEntryTest, InflateRefusesTruncatedOverlongAndMissizedStreams) {
 }
 
 TEST_F(ZipEntryTest, ArchiveCutInsideEntryDataFails) {
-  Opened archive(Open({{.name = "deflated", .data = Random(30000, 2), .deflate = true},
+  ZipHandle archive(Open({{.name = "deflated", .data = Random(30000, 2), .deflate = true},
                        {.name = "stored", .data = Random(30000, 3)}}));
   ASSERT_TRUE(archive);
   ASSERT_EQ(::truncate(path_.c_str(), 45000), 0);
@@ -276,7 +276,7 @@ TEST_F(ZipEntryTest, ArchiveCutInsideEntryDataFails) {
 }
 
 TEST_F(ZipEntryTest, StoredEntryRunningPastTheFileOrNegativeFails) {
-  Opened archive(Open({{.name = "overlong", .data = "abc", .cenSize = 100000},
+  ZipHandle archive(Open({{.name = "overlong", .data = "abc", .cenSize = 100000},
                        {.name = "negative", .data = "abc", .cenSize = 0x80000001u}}));
   ASSERT_TRUE(archive);
   EXPECT_EQ(Extract(archive.get(), 0), 0);
@@ -295,7 +295,7 @@ TEST_F(ZipEntryTest, CorruptDeflateDataFailsAndNeverLoops) {
     }
     entries.push_back({.name = std::to_string(seed), .data = text, .method = 8, .stored = data});
   }
-  Opened archive(Open(entries));
+  ZipHandle archive(Open(entries));
   ASSERT_TRUE(archive);
   for (int32_t i = 0; i < 40; ++i) {
     std::string content;

@@ -17,7 +17,7 @@ class ZipOpenTest : public ::testing::Test {
   // Opens and closes; returns the code (and 1 for a successful open).
   int32_t OpenCode(const std::string& bytes) {
     int32_t code = 99;
-    Opened archive(Open(bytes, &code));
+    ZipHandle archive(Open(bytes, &code));
     return archive ? 1 : code;
   }
   ScratchDir dir_;
@@ -28,7 +28,7 @@ const std::vector<ZipItem> kTwo = {{.name = "a.txt", .data = "alpha"},
                                    {.name = "b/c.txt", .data = "gamma gamma", .deflate = true}};
 
 TEST_F(ZipOpenTest, FindsEndRecordOnlyWhenCommentEndsAtEndOfFile) {
-  Opened archive(Open(BuildZip(kTwo, "", "0123456789").bytes));
+  ZipHandle archive(Open(BuildZip(kTwo, "", "0123456789").bytes));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->comment, "0123456789");
   EXPECT_EQ(archive->entryCount, 2);
@@ -39,7 +39,7 @@ TEST_F(ZipOpenTest, FindsSignatureAtEveryAlignmentAcrossSearchBlocks) {
   // Comment lengths 19 to 21 put the signature across two 22-byte blocks.
   for (size_t commentLen = 0; commentLen < 70; ++commentLen) {
     SCOPED_TRACE(commentLen);
-    Opened archive(Open(BuildZip(kTwo, "#!", std::string(commentLen, 'c')).bytes));
+    ZipHandle archive(Open(BuildZip(kTwo, "#!", std::string(commentLen, 'c')).bytes));
     ASSERT_TRUE(archive);
     EXPECT_EQ(archive->entryCount, 2);
   }
@@ -48,7 +48,7 @@ TEST_F(ZipOpenTest, FindsSignatureAtEveryAlignmentAcrossSearchBlocks) {
 TEST_F(ZipOpenTest, SkipsSignatureInCommentWhoseLengthDoesNotFit) {
   // A fake END header inside the comment, met first by the backward search.
   std::string fake = EndOnly("").substr(0, 20) + "\x05";
-  Opened archive(Open(BuildZip(kTwo, "", fake + "\x01").bytes));
+  ZipHandle archive(Open(BuildZip(kTwo, "", fake + "\x01").bytes));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->entryCount, 2);
 }
@@ -61,7 +61,7 @@ TEST_F(ZipOpenTest, SearchesExactlyTheLast65535Bytes) {
 TEST_F(ZipOpenTest, ShiftsEveryOffsetByThePrefixLength) {
   for (size_t prefixLen : {size_t{0}, size_t{1}, size_t{232620}}) {
     BuiltZip zip = BuildZip(kTwo, std::string(prefixLen, '\x7f'));
-    Opened archive(Open(zip.bytes));
+    ZipHandle archive(Open(zip.bytes));
     ASSERT_TRUE(archive);
     EXPECT_EQ(archive->cells[0].locOffset, static_cast<int64_t>(zip.loc[0]));
     EXPECT_EQ(archive->cells[1].locOffset, static_cast<int64_t>(zip.loc[1]));
@@ -75,7 +75,7 @@ TEST_F(ZipOpenTest, ShiftsEveryOffsetByThePrefixLength) {
 TEST_F(ZipOpenTest, EndOnlyArchiveNeedsAPrefixToOpen) {
   // With nothing ahead of it the directory lies at position 0, which counts as failure.
   EXPECT_EQ(OpenCode(EndOnly("")), kZipInvalid);
-  Opened archive(Open(EndOnly("x")));
+  ZipHandle archive(Open(EndOnly("x")));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->entryCount, 0);
   EXPECT_EQ(archive->headCount, 1);
@@ -177,7 +177,7 @@ TEST_F(ZipOpenTest, RefusesEntryCountBeyondTheFixedHeadersThatFit) {
 
 TEST_F(ZipOpenTest, IndexesStoredEntryWithCompressedSizeZero) {
   std::vector<ZipItem> entries = {{.name = "s", .data = "stored!", .cenCompressedSize = 99}};
-  Opened archive(Open(BuildZip(entries).bytes));
+  ZipHandle archive(Open(BuildZip(entries).bytes));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->cells[0].compressedSize, 0);
   EXPECT_EQ(archive->cells[0].size, 7);
@@ -188,7 +188,7 @@ TEST_F(ZipOpenTest, Accepts65534EntriesAndRefuses65535) {
   for (size_t i = 0; i < entries.size(); ++i) entries[i].name = std::to_string(i);
   BuiltZip zip = BuildZip(entries, "#");
   {
-    Opened archive(Open(zip.bytes));
+    ZipHandle archive(Open(zip.bytes));
     ASSERT_TRUE(archive);
     EXPECT_EQ(archive->entryCount, 65534);
     EXPECT_EQ(archive->headCount, 32767);
@@ -229,7 +229,7 @@ TEST_F(ZipOpenTest, IndexesHeadersAcrossAndBeyondTheReadWindow) {
     entries[0].name = "first" + std::string(shift, 's');
     BuiltZip zip = BuildZip(entries, "prefix");
     ASSERT_GT(zip.end - zip.cenStart, 4 * kCenWindowSize);
-    Opened archive(Open(zip.bytes));
+    ZipHandle archive(Open(zip.bytes));
     ASSERT_TRUE(archive);
     ASSERT_EQ(archive->cells.size(), entries.size());
     std::vector<std::string> meta;
@@ -277,7 +277,7 @@ TEST_F(ZipOpenTest, ChainsListLaterDuplicatesFirst) {
   std::vector<ZipItem> entries;
   for (int i = 0; i < 18; ++i) entries.push_back({.name = "f" + std::to_string(i)});
   entries[17] = {.name = "f3", .data = "second"};
-  Opened archive(Open(BuildZip(entries).bytes));
+  ZipHandle archive(Open(BuildZip(entries).bytes));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->headCount, 9);
   uint32_t chain = hash("f3") % 9;
@@ -299,7 +299,7 @@ TEST_F(ZipOpenTest, CollectsMetaNamesCaseInsensitively) {
   std::vector<ZipItem> entries = {{.name = "meta-inf/x"}, {.name = "META-INF/y"},
                                   {.name = "META-INF"},   {.name = "Meta-Inf/z"},
                                   {.name = "other"}};
-  Opened archive(Open(BuildZip(entries).bytes));
+  ZipHandle archive(Open(BuildZip(entries).bytes));
   ASSERT_TRUE(archive);
   EXPECT_EQ(archive->metaSlots, 4);
   ASSERT_EQ(archive->metaNames.size(), 4u);
@@ -311,7 +311,7 @@ TEST_F(ZipOpenTest, CollectsMetaNamesCaseInsensitively) {
 
 TEST_F(ZipOpenTest, KeepsEntryCommentsForTheirEntries) {
   std::vector<ZipItem> entries = {{.name = "a"}, {.name = "b", .comment = "about b"}};
-  Opened archive(Open(BuildZip(entries).bytes));
+  ZipHandle archive(Open(BuildZip(entries).bytes));
   ASSERT_TRUE(archive);
   Entry a(archive.get(), zipGetNextEntry(archive.get(), 0));
   Entry b(archive.get(), zipGetNextEntry(archive.get(), 1));

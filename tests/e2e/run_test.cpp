@@ -202,6 +202,24 @@ TEST_F(FullRun, PayloadRuntimeAndEveryOtherEntryAreThereWhenTheProgramStarts) {
   ExpectNothingLeft();
 }
 
+// Started with 0, 1 and 2 closed, files opened later must not take those numbers (an
+// extracted file would get the error text), and the program starts with all three open.
+TEST_F(FullRun, ClosedStandardDescriptorsAreNeitherReusedNorPassedOnClosed) {
+  MakeInstaller(installer, StandardPayload());
+  std::string home = Runtime("jre");
+  std::string copy = scratch / "copy";
+  AddLaunchStep(home, "fds=; for f in 0 1 2; do [ -e /proc/$$/fd/$f ] && fds=$fds$f; done\n"
+                      "echo $fds > '" + scratch / "fds" + "'; /usr/bin/cp -a . '" + copy + "'");
+  RunOptions options = Options({"-console", "-tmpdir", tmp}, {{"JAVA_HOME", home}});
+  options.argv.insert(options.argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"});
+  EXPECT_EQ(Launch(options).exitCode, 0);
+  EXPECT_EQ(ReadFile(scratch / "fds"), "012\n");
+  for (const auto& [name, content] : StandardPayload()) {
+    EXPECT_EQ(ReadFile(copy + "/" + name), content) << name;
+  }
+  ExpectNothingLeft();
+}
+
 TEST_F(FullRun, UpgradeRequestRunsTheScriptFromTheTempDirAndRemovesIt) {
   MakeInstaller(installer, StandardPayload());
   FakeRuntimeOptions java;

@@ -69,20 +69,45 @@ TEST_F(SingleInstance, StaleLockFileOfAKilledRunDoesNotBlock) {
   EXPECT_FALSE(Exists(lock));
 }
 
-TEST_F(SingleInstance, PlantedSymbolicLinkAtTheLockPathIsNotFollowed) {
+// Another user may plant anything at the lock path in the shared /var/tmp: the run goes on
+// unlocked, never blocks, and leaves what was planted, and what it points to, as it was.
+TEST_F(SingleInstance, NothingPlantedAtTheLockPathIsFollowedTruncatedOrWaitedFor) {
   MakeInstaller(installer, StandardPayload());
-  std::string victim = scratch / "precious";
-  WriteFile(victim, "must survive");
   std::string lock = LockPath(installer);
-  ASSERT_EQ(::symlink(victim.c_str(), lock.c_str()), 0);
-  RunResult run = Launch(Options({"-help"}));
-  ::unlink(lock.c_str());
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, kUsage);
-  EXPECT_EQ(ReadFile(victim), "must survive");
-  struct stat st;
-  ASSERT_EQ(::stat(victim.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0644u) << "the target's mode must not change either";
+  std::string victim = lock + ".victim";  // beside it: a hard link needs the same file system
+  for (const char* plant : {"symlink", "hard link", "FIFO", "another user's locked file"}) {
+    SCOPED_TRACE(plant);
+    WriteFile(victim, "must survive", 0644);
+    std::string target = victim;
+    std::unique_ptr<Background> holder;
+    std::string kind = plant;
+    int planted = kind == "symlink"     ? ::symlink(victim.c_str(), lock.c_str())
+                  : kind == "hard link" ? ::link(victim.c_str(), lock.c_str())
+                  : kind == "FIFO"      ? ::mkfifo(lock.c_str(), 0600)
+                                        : 0;
+    ASSERT_EQ(planted, 0);
+    if (kind == "another user's locked file") {
+      if (::geteuid() != 0) continue;  // needs root to act as another user
+      RunOptions options;
+      options.argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                      "/usr/bin/python3", "-c",
+                      "import fcntl, sys, time\n"
+                      "f = open(sys.argv[1], 'w'); fcntl.lockf(f, fcntl.LOCK_EX)\n"
+                      "f.write('must survive'); f.flush(); time.sleep(100)\n",
+                      lock};
+      holder = std::make_unique<Background>(options);
+      for (int i = 0; i < 3000 && ReadFile(lock) != "must survive"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      target = lock;
+    }
+    RunResult run = Launch(Options({"-help"}));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, kUsage);
+    EXPECT_EQ(ReadFile(target), "must survive");
+    ::unlink(lock.c_str());
+  }
+  ::unlink(victim.c_str());
 }
 
 }  // namespace

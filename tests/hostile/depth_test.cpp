@@ -1,4 +1,6 @@
 // Payloads whose trees are deeper than the clean-up reaches.
+#include <sys/resource.h>
+
 #include "hostile/hostile_support.h"
 
 namespace launcher::hostile {
@@ -21,9 +23,17 @@ TEST(HostileDepth, TreesDeeperThanTheCleanUpReachesAreRefused) {
   });
   limit.files = ProgramFiles();
   limit.files[Deep(512)] = "deep";
+  // The clean-up may run in a signal handler on a small stack: the runs get 1 MiB
+  // (ulimit -s 1024), and the deepest tree must still go.
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_STACK, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 1 << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_STACK, &small), 0);
   RunCases({limit, Refused("513-levels", {Stored(Deep(513), "deep")}),
             Refused("1500-levels", {Stored(Deep(1500), "deep")}),
             Refused("directory-entry", {Stored(Deep(600) + "/", "")})});
+  ::setrlimit(RLIMIT_STACK, &saved);
 }
 
 }  // namespace

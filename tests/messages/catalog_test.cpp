@@ -106,12 +106,16 @@ TEST(CatalogTest, PrintedLinesEndInALineFeedAndLabelsDoNot) {
   }
 }
 
-TEST(CatalogTest, TextsAreValidUtf8WithoutTabsOrQuotes) {
+TEST(CatalogTest, TextsAreValidUtf8WithoutTabsQuotesOrAMissingNot) {
   for (auto table : {EnglishCatalog(), SpanishCatalog(), JapaneseCatalog()}) {
     for (const CatalogEntry& entry : table) {
       std::string text = entry.text;
       EXPECT_EQ(ConvertFromUtf8(entry.text, "UTF-8"), text) << entry.name;
       EXPECT_EQ(text.find_first_of("\t\"\\\r"), std::string::npos) << entry.name;
+      // An error without its "not" tells the user the opposite of what happened.
+      if (text.find("Could ") != std::string::npos) {
+        EXPECT_NE(text.find("Could not "), std::string::npos) << entry.name;
+      }
     }
   }
 }

@@ -175,7 +175,7 @@ TEST_F(LaunchTest, ChildGetsExactArgumentsAndLibraryPath) {
       {Dir(cases[2]) + "/bin/java", "-Dx=", "vantor"},
   };
   std::vector<std::string> libraryPath = {package, package + ":/opt/lib:/usr/local/lib",
-                                          package + ":"};
+                                          package};
   char cwd[4096];
   ASSERT_TRUE(::realpath((scratch_ / "app").c_str(), cwd));
   for (int i = 0; i < 3; ++i) {

@@ -100,6 +100,9 @@ TEST_F(UpgradeTest, RefusesLinksWritableFilesAndNonFiles) {
   ASSERT_EQ(0, ::symlink(real.c_str(), script_.c_str()));
   EXPECT_EQ(-1, Invoke(script_)) << "symbolic link";
   ::unlink(script_.c_str());
+  ASSERT_EQ(0, ::link(real.c_str(), script_.c_str()));
+  EXPECT_EQ(-1, Invoke(script_)) << "hard link";
+  ::unlink(script_.c_str());
 
   for (mode_t mode : {0775, 0757, 0777}) {
     WriteFile(script_, Script(tmp_, 0), mode);
