@@ -222,7 +222,7 @@ TEST_F(ExtractTest, ManyEntriesOfManySizesExtractExactly) {
   if (removal) targets.push_back(std::string(other) + "/T");
   for (const std::string& target : targets) {
     SCOPED_TRACE(target);
-    Opened archive(zipOpen(archivePath.c_str(), nullptr));
+    ZipHandle archive(zipOpen(archivePath.c_str(), nullptr));
     ASSERT_EQ(UnzipFiles(archive.get(), target.c_str(), nullptr), 1);
     for (const ZipItem& e : entries) ASSERT_TRUE(ReadFile(target + "/" + e.name) == e.data) << e.name;
   }
