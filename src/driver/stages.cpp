@@ -105,9 +105,9 @@ bool CreateWorkingDirectory() {
 uint64_t MeasurePayload() {
   ZipHandle archive = OpenPayload();
   if (!archive) return 0;
-  // Taken from the index, without reading every local header (20,000 reads for as many
-  // files). The count by local headers stops at one that can't be read, so this is an
-  // upper bound of it: CheckDiskSpace counts that way when the bound doesn't fit.
+  // Taken from the index, without reading every local header (one read per file). The
+  // count by local headers stops at one that can't be read, so this is an upper bound of
+  // it: CheckDiskSpace counts that way when the bound doesn't fit.
   uint64_t total = 0;
   for (const ZipCell& cell : archive->cells) total += static_cast<uint32_t>(cell.size);
   indexTotal = total;
