@@ -20,8 +20,9 @@ inline constexpr int kUpgradeRequestStatus = 10;
 bool CreateWorkingDirectory();
 
 // Totals the payload's uncompressed entry sizes and, when the executable carries a
-// payload, makes the working directory the application home; 0 without a payload.
-uint64_t MeasurePayload();
+// payload, makes the working directory the application home; 0 without a payload, and
+// nullopt (reported) when bytes follow the executable's image but no archive can be read.
+std::optional<uint64_t> MeasurePayload();
 
 // Checks that the working directory's file system has room for the payload and a margin.
 bool CheckDiskSpace(uint64_t payloadSize);

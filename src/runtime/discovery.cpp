@@ -23,6 +23,7 @@ namespace {
 std::optional<std::string> bundledJREPath;
 // The directory into which the payload runtime's entries were all written in this run.
 std::optional<std::string> payloadRuntimeTarget;
+bool payloadRuntimeDamaged = false;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -97,6 +98,16 @@ void SearchPath(Candidates* found) {
   }
 }
 
+// A failed walk over a payload without a runtime is left to the payload extraction to
+// report; one with a runtime (its java launcher among the entries) is a damaged runtime.
+bool CarriesRuntime(ZipArchive* archive) {
+  std::string java = std::string(kPayloadRuntimePrefix) + "/bin/java";
+  ZipEntry* entry = zipGetEntry(archive, java.c_str());
+  if (!entry) return false;
+  zipFreeEntry(archive, entry);
+  return true;
+}
+
 }  // namespace
 
 void ForgetBundledJREPath() { bundledJREPath.reset(); }
@@ -138,6 +149,8 @@ const char* GetBundledJREPath() {
     if (UnzipFiles(archive.get(), applicationHome, kPayloadRuntimePrefix)) {
       payloadRuntimeTarget = applicationHome;
       bundledJREPath = GetJREPath(payloadRuntime.c_str());
+    } else if (CarriesRuntime(archive.get())) {
+      payloadRuntimeDamaged = true;
     }
   }
   return bundledJREPath ? bundledJREPath->c_str() : nullptr;
@@ -147,11 +160,16 @@ int PayloadRuntimeExtractedInto(const char* directory) {
   return directory && payloadRuntimeTarget && *payloadRuntimeTarget == directory ? 1 : 0;
 }
 
+int PayloadRuntimeDamaged() { return payloadRuntimeDamaged ? 1 : 0; }
+
 std::optional<std::string> GetPublicJREPath() {
   Candidates found;
   if (const char* payload = GetBundledJREPath()) {
     (IsJDK(payload) ? found.payloadJdk : found.payloadJre) = payload;
   }
+  // Passing over a runtime that arrived damaged would probe and pick another one, and the
+  // user would read that no Java was found, or run with an unexpected one.
+  if (PayloadRuntimeDamaged()) return std::nullopt;
 
   const char* fixedDirectory = "/usr/j2se";
   if (Exists(fixedDirectory)) {

@@ -26,6 +26,10 @@ const char* GetBundledJREPath();
 // directory in this run, so the payload extraction there may leave them out.
 int PayloadRuntimeExtractedInto(const char* directory);
 
+// 1 when the payload runtime's entries could not be extracted intact: the payload is
+// damaged, and GetPublicJREPath then looks no further.
+int PayloadRuntimeDamaged();
+
 // The preferred supported runtime home, or nullopt when none qualifies.
 std::optional<std::string> GetPublicJREPath();
 
