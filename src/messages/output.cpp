@@ -6,6 +6,7 @@
 
 #include "gui/toolkit.h"
 #include "messages/catalog.h"
+#include "messages/convert.h"
 
 namespace launcher {
 
@@ -22,6 +23,22 @@ X11Functions* Toolkit() {
   return LoadX11(true);
 }
 
+// The terminal route: the text that vfprintf would print, in the terminal's codeset (the
+// process locale may have been cut to a legacy one that the windows need).
+int PrintToTerminal(FILE* stream, const char* format, va_list args) LAUNCHER_PRINTF(2, 0);
+int PrintToTerminal(FILE* stream, const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  int count = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (count < 0) return count;
+  std::string text(static_cast<std::size_t>(count) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.pop_back();
+  text = ForTerminal(text);
+  return static_cast<int>(std::fwrite(text.data(), 1, text.size(), stream));
+}
+
 }  // namespace
 
 int GetPrintToConsole() { return printToConsole.load(std::memory_order_relaxed) ? 1 : 0; }
@@ -33,7 +50,7 @@ void SetPrintToConsole(char flag) {
 int _vprintf(const char* format, va_list args) {
   if (format == nullptr) return 0;
   int count = Toolkit() != nullptr ? PrintToMessageBox(2, format, args)
-                                   : std::vprintf(format, args);
+                                   : PrintToTerminal(stdout, format, args);
   std::fflush(stdout);
   return count;
 }
@@ -41,7 +58,7 @@ int _vprintf(const char* format, va_list args) {
 int _vfprintf(FILE* stream, const char* format, va_list args) {
   if (stream == nullptr || format == nullptr) return 0;
   int count = Toolkit() != nullptr ? PrintToMessageBox(stream == stderr ? 1 : 2, format, args)
-                                   : std::vfprintf(stream, format, args);
+                                   : PrintToTerminal(stream, format, args);
   std::fflush(stream);
   return count;
 }
@@ -49,7 +66,8 @@ int _vfprintf(FILE* stream, const char* format, va_list args) {
 int vstatusf(const char* format, va_list args) {
   if (format == nullptr) return 0;
   // Progress lines are never flushed here; the launcher flushes before it forks.
-  return Toolkit() != nullptr ? PrintToStatusWindow(format, args) : std::vprintf(format, args);
+  return Toolkit() != nullptr ? PrintToStatusWindow(format, args)
+                               : PrintToTerminal(stdout, format, args);
 }
 
 int _printf(const char* format, ...) {
