@@ -39,14 +39,6 @@ X11Functions* LoadX11(bool) {
   return nullptr;
 }
 
-int PrintToStatusWindow(const char* format, va_list args) { return std::vprintf(format, args); }
-
-void HideStatusWindow() {}
-
-int PrintToMessageBox(char, const char* format, va_list args) {
-  return std::vfprintf(stderr, format, args);
-}
-
 }  // namespace launcher
 
 namespace {

@@ -30,7 +30,8 @@ bool ListInstaller(const std::string& installerPath, std::FILE* out, std::string
     total += entry->size;
     zipFreeEntry(archive.get(), entry);
   }
-  std::fprintf(out, "%12" PRId64 "  %" PRId32 " entries\n", total, count);
+  std::fprintf(out, "%12" PRId64 "  %" PRId32 " %s\n", total, count,
+               count == 1 ? "entry" : "entries");
   return true;
 }
 

@@ -18,6 +18,7 @@
 #include "driver/cleanup.h"
 #include "driver/jvm_options.h"
 #include "host/elf_image.h"
+#include "gui/toolkit.h"
 #include "host/paths.h"
 #include "host/self_location.h"
 #include "host/tempdir.h"
@@ -41,7 +42,8 @@ constexpr char kUpgradeScriptName[] = "/UpgradeInvoker.sh";
 // The payload is the executable itself; null when it carries no zip archive.
 ZipHandle OpenPayload() {
   int32_t code = 0;
-  return ZipHandle(zipOpen(GetExecName(), &code));
+  const char* execName = GetExecName();
+  return ZipHandle(execName ? zipOpen(execName, &code) : nullptr);
 }
 
 // -tmpdir has already stored the absolute form of its value here (default "/var/tmp/"),
@@ -114,9 +116,9 @@ std::optional<uint64_t> MeasurePayload() {
     }
     return 0;
   }
-  // Taken from the index, without reading every local header (20,000 reads for as many
-  // files). The count by local headers stops at one that can't be read, so this is an
-  // upper bound of it: CheckDiskSpace counts that way when the bound doesn't fit.
+  // Taken from the index, without reading every local header (one read per file). The
+  // count by local headers stops at one that can't be read, so this is an upper bound of
+  // it: CheckDiskSpace counts that way when the bound doesn't fit.
   uint64_t total = 0;
   for (const ZipCell& cell : archive->cells) total += static_cast<uint32_t>(cell.size);
   indexTotal = total;
@@ -153,7 +155,22 @@ bool CheckDiskSpace(uint64_t payloadSize) {
   return false;
 }
 
+// A failed walk over a payload without a runtime is left to the payload extraction to
+// report; over one with a runtime (its java launcher among the entries) it is damage.
+int ExtractPayloadRuntime(const char* directory) {
+  ZipHandle archive = OpenPayload();
+  if (!archive) return 0;
+  StatusMessage("unzipping_java_files");
+  if (UnzipFiles(archive.get(), directory, kPayloadRuntimePrefix)) return 1;
+  std::string java = std::string(kPayloadRuntimePrefix) + "/bin/java";
+  ZipEntry* entry = zipGetEntry(archive.get(), java.c_str());
+  if (!entry) return 0;
+  zipFreeEntry(archive.get(), entry);
+  return -1;
+}
+
 std::optional<std::string> SelectJavaRuntime(const std::optional<std::string>& javaHome) {
+  SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
   if (javaHome) {
     std::optional<std::string> runtime = GetJREPath(javaHome->c_str());
     if (runtime && CheckJavaVersion(runtime->c_str())) return runtime;
@@ -230,7 +247,7 @@ int RunInstallerProgram(const std::string& runtimeHome, const Arguments& argumen
   for (std::string& arg : storage) javaArgs.push_back(arg.data());
   javaArgs.push_back(nullptr);
   int status = ExecuteJava(runtimeHome.c_str(), GetNumOptions(), GetOptions(),
-                           static_cast<int>(storage.size()), javaArgs.data());
+                           static_cast<int>(storage.size()), javaArgs.data(), HideStatusWindow);
   if (status == kUpgradeRequestStatus) {
     std::string script = std::string(TempDir()) + kUpgradeScriptName;
     InvokeUpgradeTool(script.c_str());

@@ -27,6 +27,11 @@ std::optional<uint64_t> MeasurePayload();
 // Checks that the working directory's file system has room for the payload and a margin.
 bool CheckDiskSpace(uint64_t payloadSize);
 
+// The runtime search's step that extracts the payload's runtime: it announces the step and
+// writes every entry under the runtime's prefix into directory; 1 when all were written,
+// 0 without a payload or runtime, -1 when the payload's runtime could not be written intact.
+int ExtractPayloadRuntime(const char* directory);
+
 // The runtime home to run: -javahome's when usable, else the general search's.
 std::optional<std::string> SelectJavaRuntime(const std::optional<std::string>& javaHome);
 

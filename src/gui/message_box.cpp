@@ -15,11 +15,9 @@ namespace {
 // Message box text that did not yet end a line; put in front of the next box's text.
 std::string cachedmessage;
 
-constexpr char kInformation = 2;
-
 x11::XtArgVal Value(const void* pointer) { return reinterpret_cast<x11::XtArgVal>(pointer); }
 
-x11::Widget CreateBox(X11Functions* x, char kind, x11::XmString title, x11::XmString message,
+x11::Widget CreateBox(X11Functions* x, OutputKind kind, x11::XmString title, x11::XmString message,
                       x11::XmString okLabel) {
   x11::Arg resources[] = {
       {"dialogTitle", Value(title)},
@@ -30,7 +28,7 @@ x11::Widget CreateBox(X11Functions* x, char kind, x11::XmString title, x11::XmSt
       {"mwmFunctions", 27},      // all but resize, minimize and maximize
       {"okLabelString", Value(okLabel)},
   };
-  x11::Widget box = kind == kInformation
+  x11::Widget box = kind == OutputKind::kInformation
                         ? x->XmCreateInformationDialog(appshell, "Information", resources, 7)
                         : x->XmCreateErrorDialog(appshell, "Error", resources, 7);
   if (box == nullptr) return nullptr;
@@ -42,7 +40,7 @@ x11::Widget CreateBox(X11Functions* x, char kind, x11::XmString title, x11::XmSt
 
 }  // namespace
 
-int PrintToMessageBox(char kind, const char* format, va_list args) {
+int PrintToMessageBox(OutputKind kind, const char* format, va_list args) {
   int formatted = 0;
   std::string text = FormatAfterPending(cachedmessage, formatted, format, args);
   ToolkitLock toolkit;

@@ -155,6 +155,12 @@ bool StartDispatchThread() {
   return ::pthread_setschedparam(dispatchThread, policy, &parameters) == 0;
 }
 
+// The window route of output, handed to messages once the toolkit runs.
+int PrintToWindows(OutputKind kind, const char* format, va_list args) {
+  return kind == OutputKind::kStatus ? PrintToStatusWindow(format, args)
+                                     : PrintToMessageBox(kind, format, args);
+}
+
 // Undoes every step that succeeded, leaving the process as if no load had been tried.
 void UndoStart() {
   SetPrintToConsole(1);
@@ -219,6 +225,7 @@ X11Functions* LoadX11(bool start) {
     return nullptr;
   }
   ok = ok && StartToolkit() && CreateLock() && StartDispatchThread();
+  if (ok) SetOutputSink(PrintToWindows);
   if (!ok) UndoStart();
   loadingx11 = false;
   return ok ? x11funcs : nullptr;

@@ -3,6 +3,8 @@
 
 #include <cstdarg>
 
+#include "messages/output.h"
+
 namespace launcher {
 
 // Table of toolkit entry points; opaque outside the gui subsystem.
@@ -18,8 +20,9 @@ int PrintToStatusWindow(const char* format, va_list args) __attribute__((format(
 // Hides the status window, if any.
 void HideStatusWindow();
 
-// Shows a formatted text in a modal box: kind 2 information, anything else error.
-int PrintToMessageBox(char kind, const char* format, va_list args)
+// Shows a formatted text in a modal box: an information box, or an error box for any other
+// kind.
+int PrintToMessageBox(OutputKind kind, const char* format, va_list args)
     __attribute__((format(printf, 2, 0)));
 
 }  // namespace launcher

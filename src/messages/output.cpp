@@ -4,7 +4,6 @@
 #include <atomic>
 #include <string>
 
-#include "gui/toolkit.h"
 #include "messages/catalog.h"
 #include "messages/convert.h"
 
@@ -16,11 +15,12 @@ namespace {
 // atomic; a stale read can only send one more text to the terminal.
 std::atomic<bool> printToConsole{true};
 
-// The running toolkit, or null when this text goes to the terminal. A failing LoadX11
-// turns console output on, so later calls stop trying the toolkit.
-X11Functions* Toolkit() {
+std::atomic<OutputSink> windows{nullptr};
+
+// The window route, or null when this text goes to the terminal.
+OutputSink Windows() {
   if (printToConsole.load(std::memory_order_relaxed)) return nullptr;
-  return LoadX11(true);
+  return windows.load(std::memory_order_relaxed);
 }
 
 // The terminal route: the text that vfprintf would print, in the terminal's codeset (the
@@ -47,18 +47,22 @@ void SetPrintToConsole(char flag) {
   printToConsole.store(flag != 0, std::memory_order_relaxed);
 }
 
+void SetOutputSink(OutputSink sink) { windows.store(sink, std::memory_order_relaxed); }
+
 int _vprintf(const char* format, va_list args) {
   if (format == nullptr) return 0;
-  int count = Toolkit() != nullptr ? PrintToMessageBox(2, format, args)
-                                   : PrintToTerminal(stdout, format, args);
+  OutputSink sink = Windows();
+  int count = sink ? sink(OutputKind::kInformation, format, args)
+                   : PrintToTerminal(stdout, format, args);
   std::fflush(stdout);
   return count;
 }
 
 int _vfprintf(FILE* stream, const char* format, va_list args) {
   if (stream == nullptr || format == nullptr) return 0;
-  int count = Toolkit() != nullptr ? PrintToMessageBox(stream == stderr ? 1 : 2, format, args)
-                                   : PrintToTerminal(stream, format, args);
+  OutputSink sink = Windows();
+  OutputKind kind = stream == stderr ? OutputKind::kError : OutputKind::kInformation;
+  int count = sink ? sink(kind, format, args) : PrintToTerminal(stream, format, args);
   std::fflush(stream);
   return count;
 }
@@ -66,8 +70,8 @@ int _vfprintf(FILE* stream, const char* format, va_list args) {
 int vstatusf(const char* format, va_list args) {
   if (format == nullptr) return 0;
   // Progress lines are never flushed here; the launcher flushes before it forks.
-  return Toolkit() != nullptr ? PrintToStatusWindow(format, args)
-                               : PrintToTerminal(stdout, format, args);
+  OutputSink sink = Windows();
+  return sink ? sink(OutputKind::kStatus, format, args) : PrintToTerminal(stdout, format, args);
 }
 
 int _printf(const char* format, ...) {

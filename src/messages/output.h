@@ -12,6 +12,15 @@ namespace launcher {
 int GetPrintToConsole();
 void SetPrintToConsole(char flag);
 
+// What a text is, for the windows that show it.
+enum class OutputKind : char { kError = 1, kInformation = 2, kStatus = 3 };
+
+// The window route of output; messages knows only this type, so the toolkit, which sits
+// above it, registers its route when it starts rather than being called by name.
+using OutputSink = int (*)(OutputKind kind, const char* format, va_list args);
+// Null: the terminal, whatever GetPrintToConsole says.
+void SetOutputSink(OutputSink sink);
+
 // Information text: standard output (flushed) or an information box.
 int _printf(const char* format, ...) LAUNCHER_PRINTF(1, 2);
 // Error or notice: the stream (flushed) or a message box (error box for stderr).

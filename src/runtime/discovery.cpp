@@ -7,8 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/extract.h"
-#include "archive/zip.h"
 #include "host/locale.h"
 #include "host/paths.h"
 #include "host/self_location.h"
@@ -24,6 +22,7 @@ std::optional<std::string> bundledJREPath;
 // The directory into which the payload runtime's entries were all written in this run.
 std::optional<std::string> payloadRuntimeTarget;
 bool payloadRuntimeDamaged = false;
+PayloadRuntimeExtractor payloadRuntimeExtractor = nullptr;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -98,16 +97,6 @@ void SearchPath(Candidates* found) {
   }
 }
 
-// A failed walk over a payload without a runtime is left to the payload extraction to
-// report; one with a runtime (its java launcher among the entries) is a damaged runtime.
-bool CarriesRuntime(ZipArchive* archive) {
-  std::string java = std::string(kPayloadRuntimePrefix) + "/bin/java";
-  ZipEntry* entry = zipGetEntry(archive, java.c_str());
-  if (!entry) return false;
-  zipFreeEntry(archive, entry);
-  return true;
-}
-
 }  // namespace
 
 void ForgetBundledJREPath() { bundledJREPath.reset(); }
@@ -141,19 +130,18 @@ const char* GetBundledJREPath() {
   bundledJREPath = GetJREPath(payloadRuntime.c_str());
   if (bundledJREPath) return bundledJREPath->c_str();
 
-  const char* execName = GetExecName();
-  int32_t code = 0;
-  ZipHandle archive(execName ? zipOpen(execName, &code) : nullptr);
-  if (archive) {
-    StatusMessage("unzipping_java_files");
-    if (UnzipFiles(archive.get(), applicationHome, kPayloadRuntimePrefix)) {
-      payloadRuntimeTarget = applicationHome;
-      bundledJREPath = GetJREPath(payloadRuntime.c_str());
-    } else if (CarriesRuntime(archive.get())) {
-      payloadRuntimeDamaged = true;
-    }
+  int extracted = payloadRuntimeExtractor ? payloadRuntimeExtractor(applicationHome) : 0;
+  if (extracted > 0) {
+    payloadRuntimeTarget = applicationHome;
+    bundledJREPath = GetJREPath(payloadRuntime.c_str());
+  } else if (extracted < 0) {
+    payloadRuntimeDamaged = true;
   }
   return bundledJREPath ? bundledJREPath->c_str() : nullptr;
+}
+
+void SetPayloadRuntimeExtractor(PayloadRuntimeExtractor extractor) {
+  payloadRuntimeExtractor = extractor;
 }
 
 int PayloadRuntimeExtractedInto(const char* directory) {

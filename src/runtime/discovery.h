@@ -22,6 +22,14 @@ inline constexpr char kPayloadRuntimePrefix[] = "package/jre";
 // first need; cached and owned here; null when there is none.
 const char* GetBundledJREPath();
 
+// Writes every payload entry under kPayloadRuntimePrefix into directory: 1 when all were
+// written, 0 when that failed or there is no payload, -1 when the payload carries a runtime
+// that could not be written intact.
+using PayloadRuntimeExtractor = int (*)(const char* directory);
+// The driver hands the step in, since runtime does not use the archive; until then (or
+// with null) the payload runtime is only looked for on disk.
+void SetPayloadRuntimeExtractor(PayloadRuntimeExtractor extractor);
+
 // 1 when GetBundledJREPath extracted every payload entry under kPayloadRuntimePrefix into
 // directory in this run, so the payload extraction there may leave them out.
 int PayloadRuntimeExtractedInto(const char* directory);

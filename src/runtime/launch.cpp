@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "gui/toolkit.h"
 #include "host/paths.h"
 #include "host/process.h"
 #include "host/self_location.h"
@@ -96,7 +95,7 @@ const char* GetBundledLibraryPath() {
 }
 
 int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, int numArgs,
-                char* const* args) {
+                char* const* args, void (*hideStatusWindow)()) {
   bool console = GetPrintToConsole() != 0;
   const char* className = GetJavaClassName();
 
@@ -144,7 +143,7 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
   // The status window stays up for the Java program's first seconds, whether or not it
   // has already ended.
   SleepFully(kStatusWindowSeconds);
-  if (!console) HideStatusWindow();
+  if (!console && hideStatusWindow) hideStatusWindow();
 
   int status = 0;
   if (WaitForChild(pid, &status) != pid) return 1;

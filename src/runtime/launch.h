@@ -16,9 +16,11 @@ int CheckJavaClassFile();
 const char* GetBundledLibraryPath();
 
 // Runs home/bin/java with the options, the main class and the arguments; keeps the status
-// window up for 10 seconds, waits, and returns the Java exit status (1 on any failure).
+// window up for 10 seconds, then, unless output goes to the console, hides it with
+// hideStatusWindow (the driver's step: runtime does not use the toolkit); waits, and
+// returns the Java exit status (1 on any failure).
 int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, int numArgs,
-                char* const* args);
+                char* const* args, void (*hideStatusWindow)() = nullptr);
 
 // Runs the upgrade script, only when it is this user's regular file that nobody else may
 // write, with an empty environment; its exit code, or -1.

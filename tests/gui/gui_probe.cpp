@@ -53,8 +53,8 @@ int Status(const char* format, ...) {
   return count;
 }
 
-int Box(char kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int Box(char kind, const char* format, ...) {
+int Box(OutputKind kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int Box(OutputKind kind, const char* format, ...) {
   va_list args;
   va_start(args, format);
   int count = PrintToMessageBox(kind, format, args);
@@ -130,7 +130,7 @@ int main() {
     } else if (command == "status") {
       Reply("status " + std::to_string(Status("%s", argument.c_str())));
     } else if (command == "error" || command == "info") {
-      int count = Box(command == "info" ? 2 : 1, "%s", argument.c_str());
+      int count = Box(command == "info" ? OutputKind::kInformation : OutputKind::kError, "%s", argument.c_str());
       Reply(command + " " + std::to_string(count));
     } else if (command == "hide") {
       HideStatusWindow();

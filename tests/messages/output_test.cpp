@@ -126,23 +126,21 @@ TEST(OutputTest, NullFormatPrintsNothingAndNeverStartsTheToolkit) {
             "00000 00");
 }
 
-TEST(OutputTest, TextReachesTheTerminalWhenTheToolkitCannotStart) {
+TEST(OutputTest, TextReachesTheTerminalWhileNoWindowRouteIsRegistered) {
   ScratchDir dir;
   std::string out = dir / "out";
   std::string err = dir / "err";
   EXPECT_EQ(InChild("C",
                     [&] {
-                      ::unsetenv("DISPLAY");
                       Redirect(dir, "out", STDOUT_FILENO);
                       Redirect(dir, "err", STDERR_FILENO);
                       SetPrintToConsole(0);
                       StatusMessage("checking_java");
-                      std::string report = std::to_string(GetPrintToConsole());
                       ErrorMessage("no_valid_arg", "-bogus");
                       std::fflush(stdout);
-                      return report;
+                      return std::string();
                     }),
-            "1");
+            "");
   EXPECT_EQ(ReadFile(out), "Checking Java(TM) 2 Runtime Environment...\n");
   EXPECT_NE(ReadFile(err).find("Error: '-bogus' is not a valid argument.\n"),
             std::string::npos);

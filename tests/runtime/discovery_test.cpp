@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "driver/stages.h"
 #include "host/self_location.h"
 #include "runtime/caches.h"
 #include "support/child.h"
@@ -236,6 +237,7 @@ TEST(BundledRuntimeTest, ExtractedFromThePayloadOnceAndKept) {
   std::string report = test::InChild([&] {
     std::string out;
     SetExecName((scratch / "installer").c_str());
+    SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
     SetApplicationHome((scratch / "work").c_str());
     const char* first = nullptr;
     out += CapturingStdout(scratch / "out1", [&] { first = GetBundledJREPath(); });
@@ -264,6 +266,7 @@ TEST(BundledRuntimeTest, ReportsTheRuntimeExtractedOnlyWhereThisRunWroteIt) {
   std::string report = test::InChild([&] {
     std::string out;
     SetExecName((scratch / "installer").c_str());
+    SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
     SetApplicationHome(work.c_str());
     out += std::to_string(PayloadRuntimeExtractedInto(work.c_str()));
     CapturingStdout(scratch / "out", [] { GetBundledJREPath(); });
@@ -277,6 +280,7 @@ TEST(BundledRuntimeTest, ReportsTheRuntimeExtractedOnlyWhereThisRunWroteIt) {
 
   report = test::InChild([&] {  // the runtime lies there already: nothing was extracted
     SetExecName((scratch / "installer").c_str());
+    SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
     SetApplicationHome(work.c_str());
     CapturingStdout(scratch / "out", [] { GetBundledJREPath(); });
     return std::to_string(PayloadRuntimeExtractedInto(work.c_str()));
@@ -290,6 +294,7 @@ TEST(BundledRuntimeTest, ReportsTheRuntimeExtractedOnlyWhereThisRunWroteIt) {
   ASSERT_EQ(0, std::system(command.c_str()));
   report = test::InChild([&] {
     SetExecName((scratch / "installer").c_str());
+    SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
     SetApplicationHome((scratch / "fresh").c_str());
     const char* found = nullptr;
     CapturingStdout(scratch / "out", [&] { found = GetBundledJREPath(); });
@@ -304,6 +309,7 @@ TEST(BundledRuntimeTest, PayloadWithoutRuntimeAnnouncesEveryTimeAndFindsNothing)
   MakeInstaller(scratch, false);
   std::string report = test::InChild([&] {
     SetExecName((scratch / "installer").c_str());
+    SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
     SetApplicationHome((scratch / "work").c_str());
     ::unsetenv("JAVA_HOME");
     ::unsetenv("PATH");

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,13 +20,15 @@ namespace launcher::test {
 namespace {
 
 const std::string kPacker = std::string(LAUNCHER_BINARY_DIR) + "/mkinstaller";
-const std::string kStub = "#!/bin/sh\n# stand-in for the launcher stub\nexit 0\n";
+const std::string kLauncher = std::string(LAUNCHER_BINARY_DIR) + "/launcher";
+// The start of a class file for Java 8 (class-file version 52), 18 bytes in all.
+const std::string kClass8 = std::string("\xCA\xFE\xBA\xBE\0\0\0\x34", 8) + "0123456789";
 
 class MkinstallerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(dir_ / "stub", kStub, 0755);
-    WriteFile(dir_ / "payload/vantor.class", "not really a class");
+    WriteFile(dir_ / "stub", ReadFile(kLauncher), 0755);
+    WriteFile(dir_ / "payload/vantor.class", kClass8);
     WriteFile(dir_ / "payload/product/bin/tool", "#!/bin/sh\necho tool\n", 0755);
     std::string big;
     for (int i = 0; i < 20000; ++i) big += std::to_string(i) + "\n";
@@ -47,18 +50,21 @@ class MkinstallerTest : public ::testing::Test {
     return test::Run(options);
   }
 
-  RunResult List(const std::string& installer) {
+  // mkinstaller --list or --check.
+  RunResult Read(const std::string& mode, const std::string& installer) {
     RunOptions options;
-    options.argv = {kPacker, "--list", installer};
+    options.argv = {kPacker, mode, installer};
     return test::Run(options);
   }
+  RunResult List(const std::string& installer) { return Read("--list", installer); }
 
-  // Status 1, a message naming the cause, and nothing left beside the refused output.
+  // Status 1, a message naming the cause, and nothing written: no output where there was
+  // none, an existing one unchanged, no temporary file left beside it.
   void ExpectRefused(const RunResult& result, const std::string& cause,
-                     const std::string& output) {
+                     const std::string& output, const std::string& before = "") {
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
-    EXPECT_FALSE(Exists(output));
+    EXPECT_EQ(Exists(output) ? ReadFile(output) : "", before);
     glob_t leftovers;
     EXPECT_EQ(glob((output + ".*").c_str(), 0, nullptr, &leftovers), GLOB_NOMATCH)
         << "a temporary output was left behind";
@@ -105,8 +111,9 @@ TEST_F(MkinstallerTest, SameInputGivesSameBytesWhateverClockAndZone) {
 TEST_F(MkinstallerTest, ArchiveIsOneTheLauncherReaderAndUnzipAccept) {
   ASSERT_EQ(Pack({}, dir_ / "setup").exitCode, 0);
   const std::string installer = ReadFile(dir_ / "setup");
-  ASSERT_EQ(installer.compare(0, kStub.size(), kStub), 0) << "stub not kept intact";
-  const std::string zip = installer.substr(kStub.size());
+  const std::string stub = ReadFile(kLauncher);
+  ASSERT_EQ(installer.compare(0, stub.size(), stub), 0) << "stub not kept intact";
+  const std::string zip = installer.substr(stub.size());
 
   // The reader knows only 32-bit fields: no ZIP64 extra (id 1), end record or locator.
   for (uint16_t id : ExtraIds(zip, "PK\1\2", 46, 28, 30)) EXPECT_NE(id, 1);
@@ -139,38 +146,138 @@ TEST_F(MkinstallerTest, ArchiveIsOneTheLauncherReaderAndUnzipAccept) {
   EXPECT_EQ(ReadFile(dir_ / "out.txt"), ReadFile(dir_ / "payload/product/data.txt"));
 }
 
-TEST_F(MkinstallerTest, RefusesPayloadsTheLauncherCannotRun) {
-  unlink((dir_ / "payload/vantor.class").c_str());
-  MakeDirs(dir_ / "payload/sub");
-  WriteFile(dir_ / "payload/sub/vantor.class", "nested is not the root");
-  ExpectRefused(Pack({}, dir_ / "setup"), "no vantor.class at its root", dir_ / "setup");
+// A runtime of the given release file, with the files a runtime is known by.
+void FakeJre(const std::string& dir, const std::string& release) {
+  WriteFile(dir + "/bin/java", "#!/bin/sh\n", 0755);
+  WriteFile(dir + "/lib/libjava.so", "fake library of 27 bytes...");
+  if (!release.empty()) WriteFile(dir + "/release", release);
 }
 
-TEST_F(MkinstallerTest, RefusesOutputThatIsADirectoryOrInsideThePayload) {
-  MakeDirs(dir_ / "setup");
-  RunResult result = Pack({}, dir_ / "setup");
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("is a directory"), std::string::npos) << result.err;
-  RemoveTree(dir_ / "setup");
+struct Refusal {
+  const char* fault;
+  std::function<void(const ScratchDir&)> prepare;  // spoils the fixture's good inputs
+  std::vector<std::string> args;                   // "D/" stands for the scratch directory
+  const char* output;                              // in the scratch directory
+  const char* cause;                               // part of the message
+};
 
-  result = Pack({}, dir_ / "payload/setup");
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("inside"), std::string::npos) << result.err;
-  EXPECT_FALSE(Exists(dir_ / "payload/setup"));
+const Refusal kRefusals[] = {
+    {"main class nested, none at the root",
+     [](const ScratchDir& d) {
+       unlink((d / "payload/vantor.class").c_str());
+       WriteFile(d / "payload/sub/vantor.class", kClass8);
+     }, {}, "setup", "no vantor.class at its root"},
+    {"main class that is no class file",
+     [](const ScratchDir& d) { WriteFile(d / "payload/vantor.class", "not really a class"); },
+     {}, "setup", "not a Java class file"},
+    {"main class newer than the bundled runtime",
+     [](const ScratchDir& d) {
+       WriteFile(d / "payload/vantor.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x3D", 8));
+       FakeJre(d / "jre", "IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"1.8.0_402\"\n");
+     }, {"--jre", "D/jre"}, "setup", "Java 17 (class-file version 61), newer than the bundled runtime (Java 8)"},
+    {"stub that is no launcher", nullptr, {"--launcher", "/bin/ls"}, "setup", "not a launcher stub"},
+    {"stub that is an installer already",
+     [](const ScratchDir& d) { WriteFile(d / "payload/x", ""); }, {"--launcher", "D/first"}, "setup",
+     "already carries a payload"},
+    {"output onto the stub", nullptr, {}, "stub", "is the launcher stub itself"},
+    {"output that is a directory", [](const ScratchDir& d) { MakeDirs(d / "setup"); }, {},
+     "setup", "is a directory"},
+    {"output inside the payload", nullptr, {}, "payload/setup", "lie inside"},
+    {"link leaving the payload",
+     [](const ScratchDir& d) {
+       WriteFile(d / "secret", "outside the payload");
+       symlink("../../secret", (d / "payload/product/escape").c_str());
+     }, {}, "setup", "points outside"},
+    {"link to nothing", [](const ScratchDir& d) { symlink("missing", (d / "payload/dangling").c_str()); },
+     {}, "setup", "link to nothing"},
+    {"link to a directory", [](const ScratchDir& d) { symlink("product", (d / "payload/loop").c_str()); },
+     {}, "setup", "link to a directory"},
+    {"runtime without bin/java",
+     [](const ScratchDir& d) { WriteFile(d / "jre/lib/libjava.so", ""); }, {"--jre", "D/jre"},
+     "setup", "no executable bin/java"},
+    {"payload with its own package/jre beside --jre",
+     [](const ScratchDir& d) {
+       FakeJre(d / "jre", "");
+       WriteFile(d / "payload/package/jre/release", "x");
+     }, {"--jre", "D/jre"}, "setup", "already holds"},
+};
+
+TEST_F(MkinstallerTest, RefusesWhatCanOnlyFailLaterAndWritesNothing) {
+  ASSERT_EQ(Pack({}, dir_ / "first").exitCode, 0);
+  const std::string good = ReadFile(dir_ / "payload/vantor.class");
+  for (const Refusal& row : kRefusals) {
+    SCOPED_TRACE(row.fault);
+    if (row.prepare) row.prepare(dir_);
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) {
+      args.push_back(arg.rfind("D/", 0) == 0 ? dir_ / arg.substr(2) : arg);
+    }
+    const std::string output = dir_ / row.output;
+    const std::string before = Exists(output) && !Exists(output + "/.") ? ReadFile(output) : "";
+    ExpectRefused(Pack(args, output), row.cause, Exists(output + "/.") ? output + "/x" : output,
+                  before);
+    // Back to the good inputs for the next row.
+    for (const char* made : {"setup", "secret", "jre", "payload/sub", "payload/package",
+                             "payload/product/escape", "payload/dangling", "payload/loop",
+                             "payload/x"}) {
+      RemoveTree(dir_ / made);
+    }
+    WriteFile(dir_ / "payload/vantor.class", good);
+  }
+  // Only an installed runtime might run a newer class: packed, with a warning.
+  WriteFile(dir_ / "payload/vantor.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x35", 8));
+  RunResult packed = Pack({}, dir_ / "setup");
+  EXPECT_EQ(packed.exitCode, 0);
+  EXPECT_NE(packed.err.find("warning: " + (dir_ / "payload/vantor.class") +
+                            " is compiled for Java 9"), std::string::npos) << packed.err;
 }
 
-TEST_F(MkinstallerTest, RefusesLinksLeavingThePayloadDanglingOrToDirectories) {
-  WriteFile(dir_ / "secret", "outside the payload");
-  ASSERT_EQ(symlink("../../secret", (dir_ / "payload/product/escape").c_str()), 0);
-  ExpectRefused(Pack({}, dir_ / "setup"), "points outside", dir_ / "setup");
-  unlink((dir_ / "payload/product/escape").c_str());
+// Where the data of the entry named name begins, from its local header (the first place
+// past the stub that holds the name).
+size_t DataOf(const std::string& installer, const std::string& name) {
+  const size_t header = installer.find(name, ReadFile(kLauncher).size()) - 30;
+  return header + 30 + name.size() + Le16(installer, header + 28);
+}
 
-  ASSERT_EQ(symlink("missing", (dir_ / "payload/dangling").c_str()), 0);
-  ExpectRefused(Pack({}, dir_ / "setup"), "link to nothing", dir_ / "setup");
-  unlink((dir_ / "payload/dangling").c_str());
+struct Damage {
+  const char* fault;
+  std::function<void(std::string&)> spoil;
+  const char* line;  // part of --check's output
+};
 
-  ASSERT_EQ(symlink("product", (dir_ / "payload/loop").c_str()), 0);
-  ExpectRefused(Pack({}, dir_ / "setup"), "link to a directory", dir_ / "setup");
+const Damage kDamages[] = {
+    {"intact installer", nullptr, "\nOK\n"},
+    {"bit flipped in a stored entry", [](std::string& b) { b[DataOf(b, "stored.raw") + 3] ^= 4; },
+     "\nstored.raw: content does not match its CRC-32"},
+    {"bit flipped in a deflated entry",
+     [](std::string& b) { b[DataOf(b, "product/data.txt") + 40] ^= 4; }, "\nproduct/data.txt: "},
+    {"bit flipped in the bundled runtime",
+     [](std::string& b) { b[DataOf(b, "package/jre/bin/java") + 2] ^= 1; },
+     "\npackage/jre/bin/java: "},
+    {"cut file", [](std::string& b) { b.resize(b.size() - 100); }, ": no zip end record"},
+    {"trailing garbage", [](std::string& b) { b += "garbage"; },
+     ": 7 bytes of trailing garbage after the zip end record"},
+};
+
+// Info-ZIP stores *.raw and deflates the rest, so both kinds of entry are damaged.
+TEST_F(MkinstallerTest, CheckNamesEveryDamageAndPassesAGoodInstaller) {
+  WriteFile(dir_ / "payload/stored.raw", "stored content, long enough to flip");
+  WriteFile(dir_ / "payload/package/jre/bin/java", std::string(5000, 'j'), 0755);
+  RunOptions zip;
+  zip.argv = {"/usr/bin/zip", "-q", "-r", "-n", ".raw", dir_ / "payload.zip", "."};
+  zip.cwd = dir_ / "payload";
+  ASSERT_EQ(test::Run(zip).exitCode, 0);
+  const std::string good = ReadFile(kLauncher) + ReadFile(dir_ / "payload.zip");
+  for (const Damage& row : kDamages) {
+    SCOPED_TRACE(row.fault);
+    std::string bytes = good;
+    if (row.spoil) row.spoil(bytes);
+    WriteFile(dir_ / "setup", bytes, 0755);
+    RunResult checked = Read("--check", dir_ / "setup");
+    EXPECT_EQ(checked.exitCode, row.spoil ? 1 : 0);
+    EXPECT_NE(checked.out.find(row.line), std::string::npos) << checked.out;
+    EXPECT_EQ(checked.out.rfind(dir_ / "setup: launcher stub 1.", 0), 0u) << checked.out;
+  }
 }
 
 TEST_F(MkinstallerTest, LinkInsideThePayloadIsStoredAsItsTargetContent) {
@@ -181,24 +288,26 @@ TEST_F(MkinstallerTest, LinkInsideThePayloadIsStoredAsItsTargetContent) {
   EXPECT_NE(listed.out.find(size + "  alias.txt\n"), std::string::npos) << listed.out;
 }
 
-TEST_F(MkinstallerTest, BundledRuntimeGainsTheArchitectureLibraryTheLauncherLooksFor) {
-  WriteFile(dir_ / "jre/bin/java", "#!/bin/sh\n", 0755);
-  WriteFile(dir_ / "jre/lib/libjava.so", "fake library of 27 bytes...");
-  ASSERT_EQ(Pack({"--jre", dir_ / "jre"}, dir_ / "setup").exitCode, 0);
+// A runtime stands alone: what an installed JDK links to /etc is stored as content, and a
+// link to nothing (Debian's lib/src.zip without the sources) is left out.
+TEST_F(MkinstallerTest, BundledRuntimeStandsAloneWithTheLibraryTheLauncherLooksFor) {
+  FakeJre(dir_ / "jre", "");
+  WriteFile(dir_ / "etc/java.security", "security=1\n");
+  MakeDirs(dir_ / "jre/conf");
+  ASSERT_EQ(symlink((dir_ / "etc/java.security").c_str(), (dir_ / "jre/conf/java.security").c_str()), 0);
+  ASSERT_EQ(symlink("../missing/src.zip", (dir_ / "jre/lib/src.zip").c_str()), 0);
+  RunResult packed = Pack({"--jre", dir_ / "jre"}, dir_ / "setup");
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  EXPECT_NE(packed.err.find("lib/src.zip: symbolic link to nothing, left out"), std::string::npos)
+      << packed.err;
   RunResult listed = List(dir_ / "setup");
   EXPECT_EQ(listed.exitCode, 0);
-  EXPECT_NE(listed.out.find("          27  package/jre/lib/i386/libjava.so\n"), std::string::npos)
-      << listed.out;
-  EXPECT_NE(listed.out.find("  package/jre/bin/java\n"), std::string::npos);
-
-  // A runtime without bin/java is no runtime; a payload with its own package/jre clashes.
-  unlink((dir_ / "jre/bin/java").c_str());
-  ExpectRefused(Pack({"--jre", dir_ / "jre"}, dir_ / "setup2"), "no executable bin/java",
-                dir_ / "setup2");
-  WriteFile(dir_ / "jre/bin/java", "#!/bin/sh\n", 0755);
-  WriteFile(dir_ / "payload/package/jre/release", "x");
-  ExpectRefused(Pack({"--jre", dir_ / "jre"}, dir_ / "setup2"), "already holds",
-                dir_ / "setup2");
+  for (const char* line : {"          27  package/jre/lib/i386/libjava.so\n",
+                           "          11  package/jre/conf/java.security\n",
+                           "  package/jre/bin/java\n"}) {
+    EXPECT_NE(listed.out.find(line), std::string::npos) << line << listed.out;
+  }
+  EXPECT_EQ(listed.out.find("src.zip"), std::string::npos) << listed.out;
 }
 
 TEST_F(MkinstallerTest, ListShowsEverySizeAndRefusesFilesWithoutPayload) {
