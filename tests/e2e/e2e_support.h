@@ -70,8 +70,8 @@ inline Entries StandardPayload() {
           {"package/libPassword.so", "library bytes"}};
 }
 
-// The environment of a run: no runtime on PATH, English texts, TMPDIR as given (tempnam
-// prefers it, so a test points it at its own directory).
+// The environment of a run: no runtime on PATH, English texts, TMPDIR as given (the working
+// directory goes there first, so a test points it at its own directory).
 inline std::map<std::string, std::string> BaseEnv(const std::string& tmp) {
   return {{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", tmp}};
 }
@@ -223,7 +223,7 @@ class InstallerTest : public ::testing::Test {
   // testing::Test has a Run of its own.
   static RunResult Launch(const RunOptions& options) { return launcher::test::Run(options); }
 
-  // A working directory that tempnam made for this installer under tmp.
+  // A working directory made for this installer under tmp.
   std::optional<std::string> WorkDir() {
     for (const auto& name : ListDir(tmp)) {
       if (name.rfind("setup", 0) == 0) return tmp + "/" + name;

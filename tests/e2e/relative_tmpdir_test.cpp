@@ -21,7 +21,7 @@ class RelativeTmpdir : public InstallerTest {
   }
 
   // A console run from scratch with -tmpdir reltmp; TMPDIR as given (nullopt: unset, so
-  // that tempnam takes the directory the launcher hands it).
+  // that the working directory goes into the directory the launcher hands on).
   RunResult RunFromScratch(const std::string& home, std::optional<std::string> tmpdirEnv) {
     RunOptions options = Options({"-console", "-tmpdir", "reltmp"}, {{"JAVA_HOME", home}});
     if (tmpdirEnv) {
@@ -70,7 +70,7 @@ TEST_F(RelativeTmpdir, JavaGetsAbsoluteDirectoriesAndNothingIsLeftInIt) {
   EXPECT_FALSE(Exists(LockPath(installer)));
 }
 
-// tempnam prefers TMPDIR; a relative one there gives a relative name for the directory.
+// The working directory goes into TMPDIR first; a relative one gives a relative name.
 TEST_F(RelativeTmpdir, RelativeTmpdirVariableStillGivesAnAbsoluteWorkDir) {
   MakeInstaller(installer, StandardPayload());
   FakeRuntimeOptions java;
@@ -88,8 +88,7 @@ TEST_F(RelativeTmpdir, RelativeTmpdirVariableStillGivesAnAbsoluteWorkDir) {
 
 TEST_F(RelativeTmpdir, MessageNamingTheTempDirShowsItsAbsolutePath) {
   MakeInstaller(installer, StandardPayload());
-  // tempnam gives up when the name can't fit FILENAME_MAX, so the working directory
-  // can't be made below this TMPDIR.
+  // No working directory name fits a path below this TMPDIR, so none can be made.
   std::string deep = tmp;
   while (deep.size() < 4086) {
     deep += "/" + std::string(std::min<size_t>(200, 4086 - deep.size() - 1), 'd');

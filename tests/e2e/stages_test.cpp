@@ -39,7 +39,7 @@ class Stages : public InstallerTest {
 
 TEST_F(Stages, NameGeneratorFailureEndsStageSevenWithBothMessages) {
   MakeInstaller(installer, StandardPayload());
-  // tempnam prefers $TMPDIR and gives up when the name can't fit FILENAME_MAX.
+  // The working directory goes into $TMPDIR first, and no name fits a path below this one.
   std::string deep = tmp;
   while (deep.size() < 4086) {
     deep += "/" + std::string(std::min<size_t>(200, 4086 - deep.size() - 1), 'd');
