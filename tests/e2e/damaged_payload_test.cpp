@@ -72,12 +72,13 @@ class DamagedPayload : public InstallerTest {
   }
 
   // Runs the installer in console mode with a fake runtime on JAVA_HOME and checks that
-  // the run ends at extraction with the corrupted-file message, without starting Java.
-  void ExpectCorruptedWithoutJava() {
+  // the run ends after the status lines out (by default at extraction) with the
+  // corrupted-file message, without starting Java.
+  void ExpectCorruptedWithoutJava(const std::string& out = kOutputUpToExtraction) {
     std::string home = Runtime("jre");
     RunResult run = Launch(Options({"-console", "-tmpdir", tmp}, {{"JAVA_HOME", home}}));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, kOutputUpToExtraction);
+    EXPECT_EQ(run.out, out);
     EXPECT_EQ(run.err, CorruptedError(installer));
     EXPECT_FALSE(ReadLaunchRecord(FakeRuntimeRecordPath(scratch / "jre", {})).present)
         << "the installer program was started";
@@ -126,20 +127,41 @@ TEST_F(DamagedPayload, EntryNotMatchingItsCrcFailsTheInstall) {
   }
 }
 
-// The runtime search extracts the payload runtime's entries, which all lie before the
-// damage; taking that extraction for a success would choose, probe and keep a runtime
-// from an archive already known to be broken.
-TEST_F(DamagedPayload, DamageAfterThePayloadRuntimeLeavesThatRuntimeUnchosen) {
+// A download cut short has no readable archive, but it is no stub without payload either:
+// it is reported before any runtime is probed.
+TEST_F(DamagedPayload, CutDownloadIsCorruptedBeforeAnyRuntimeIsProbed) {
+  MakeInstaller(installer, FiveEntries());
+  std::string whole = ReadFile(installer);
+  size_t zipStart = ReadFile(LauncherPath()).size();
+  for (size_t size : {zipStart + (whole.size() - zipStart) / 2, whole.size() - 30}) {
+    SCOPED_TRACE(size);
+    WriteFile(installer, whole.substr(0, size), 0755);
+    ExpectCorruptedWithoutJava("Checking available disk space...\n");
+    if (workdir) RemoveTree(*workdir);
+    ::unlink(LockPath(installer).c_str());
+  }
+}
+
+// The runtime search extracts the payload runtime's entries first. Damage in one of them,
+// or damage that stops that walk, ends the run there: passing the runtime over would probe
+// and pick another one, or tell the user that no Java was found.
+TEST_F(DamagedPayload, DamageMetByTheRuntimeSearchEndsTheRunThere) {
   std::string ran = scratch / "payload-java-ran";
   Entries entries = {{"package/jre/bin/java", "#!/bin/sh\n: > '" + ran + "'\n"},
                      {"package/jre/lib/i386/libjava.so", ""},
                      {"vantor.class", "class bytes"},
                      {"package/PackageFormat.jar", "jar bytes"},
                      {"package/libPassword.so", "library bytes"}};
-  for (Damage damage : {Damage::kWrongSignature, Damage::kEndsInsideHeader}) {
-    SCOPED_TRACE(damage == Damage::kWrongSignature ? "wrong signature" : "cut header");
-    MakeDamagedInstaller(entries, damage);
-    ExpectCorruptedWithoutJava();
+  Entries runtimeDamaged = entries;
+  runtimeDamaged[2] = {"package/jre/lib/rt.jar", "runtime classes"};
+  for (auto [damage, payload] : {std::pair{Damage::kWrongSignature, &entries},
+                                 {Damage::kEndsInsideHeader, &entries},
+                                 {Damage::kFlippedData, &runtimeDamaged}}) {
+    SCOPED_TRACE(static_cast<int>(damage));
+    MakeDamagedInstaller(*payload, damage);
+    ExpectCorruptedWithoutJava(
+        "Checking available disk space...\nChecking Java(TM) 2 Runtime Environment...\n"
+        "Extracting Java(TM) 2 Runtime Environment files...\n");
     EXPECT_FALSE(Exists(ran)) << "the payload runtime was probed or started";
     if (workdir) RemoveTree(*workdir);
     ::unlink(LockPath(installer).c_str());

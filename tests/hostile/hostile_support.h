@@ -20,9 +20,9 @@ namespace launcher::hostile {
 
 using namespace launcher::e2e;
 
-// How a run may end. A payload whose archive the reader can't open is no payload at all:
-// the launcher then looks for the program beside itself, finds none, and says so.
-enum class Outcome { kRefused, kNoPayload, kExtracted, kNoSpace };
+// How a run may end. A payload whose archive the reader can't open is damage too
+// (kUnreadable): the launcher says so before it looks for a runtime.
+enum class Outcome { kRefused, kUnreadable, kExtracted, kNoSpace };
 
 // The directories of one case.
 struct World {
@@ -206,7 +206,7 @@ inline World MakeWorld(const std::string& base, size_t index, const HostileCase&
 inline const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::kRefused: return "refused";
-    case Outcome::kNoPayload: return "no payload";
+    case Outcome::kUnreadable: return "unreadable";
     case Outcome::kExtracted: return "extracted";
     case Outcome::kNoSpace: return "no space";
   }
@@ -232,9 +232,10 @@ inline std::optional<Outcome> Classify(const World& world, RunResult run,
           "Extracting installation files...\n") {
     return Outcome::kRefused;
   }
-  if (run.exitCode == 1 && run.err == "Error: There are no files requiring installation.\n" &&
-      run.out.find("Extracting installation files") == std::string::npos) {
-    return Outcome::kNoPayload;
+  if (run.exitCode == 1 &&
+      run.err == "Error: The '/" + world.installer + "' file appears to be corrupted.\n" &&
+      run.out == "Checking available disk space...\n") {
+    return Outcome::kUnreadable;
   }
   if (run.exitCode == kProgramStatus && run.err.empty() &&
       run.out ==
@@ -294,7 +295,7 @@ inline void RunCases(const std::vector<HostileCase>& cases) {
     EXPECT_EQ(Snapshot(world), before[i]) << "something changed outside the working directory";
 
     std::vector<std::string> left = ListDir(world.tmp);
-    if (*outcome == Outcome::kRefused) {
+    if (*outcome == Outcome::kRefused || *outcome == Outcome::kUnreadable) {
       // A failure exit keeps the working directory; only that one may be there.
       EXPECT_EQ(left.size(), 1u);
       if (left.size() == 1) {

@@ -56,7 +56,7 @@ TEST(HostileStructure, OverlappingEntriesExtractWhatTheirHeadersSay) {
 }
 
 // The END header is looked for in the last 65,535 bytes only: with a comment of 65,513
-// bytes it is the first byte of that span; one more byte and no archive is found.
+// bytes it is the first byte of that span; one more byte and no archive can be read.
 TEST(HostileStructure, EndCommentsAtTheSearchLimit) {
   auto commented = [](std::string label, size_t length, Outcome outcome) {
     HostileCase c;
@@ -69,11 +69,11 @@ TEST(HostileStructure, EndCommentsAtTheSearchLimit) {
     return c;
   };
   RunCases({commented("comment-65513", 65513, Outcome::kExtracted),
-            commented("comment-65514", 65514, Outcome::kNoPayload),
-            commented("comment-65535", 65535, Outcome::kNoPayload)});
+            commented("comment-65514", 65514, Outcome::kUnreadable),
+            commented("comment-65535", 65535, Outcome::kUnreadable)});
 }
 
-TEST(HostileStructure, LargestEntryCountExtractsAndOneMoreIsNoArchive) {
+TEST(HostileStructure, LargestEntryCountExtractsAndOneMoreIsUnreadable) {
   auto many = [](std::string label, size_t count, Outcome outcome) {
     std::vector<ZipItem> entries = ProgramEntries();
     std::map<std::string, std::string> files = ProgramFiles();
@@ -91,12 +91,12 @@ TEST(HostileStructure, LargestEntryCountExtractsAndOneMoreIsNoArchive) {
     return c;
   };
   RunCases({many("65534-entries", 65534, Outcome::kExtracted),
-            many("65535-entries", 65535, Outcome::kNoPayload)});
+            many("65535-entries", 65535, Outcome::kUnreadable)});
 }
 
-// An END header that the reader can't follow means no archive at all.
-TEST(HostileStructure, DirectoriesClaimingMoreThanTheFileHoldsAreNoArchive) {
-  std::set<Outcome> none = {Outcome::kNoPayload};
+// An END header that the reader can't follow leaves no readable archive.
+TEST(HostileStructure, DirectoriesClaimingMoreThanTheFileHoldsAreUnreadable) {
+  std::set<Outcome> none = {Outcome::kUnreadable};
   std::vector<ZipItem> one = {Stored("x", "x")};
   RunCases({
       Patched("directory-size-huge", none, one,

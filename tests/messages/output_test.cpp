@@ -72,6 +72,38 @@ TEST(OutputTest, ErrorsAreFlushedToTheirStreamAtOnce) {
   EXPECT_EQ(ReadFile(err), "Error: '-x' is bad.\n");
 }
 
+// The process locale is cut to its legacy base (es_ES.UTF-8 to es_ES, which is Latin-1)
+// for the windows; the terminal still gets the codeset that its environment named.
+TEST(OutputTest, TerminalGetsTheCodesetTheEnvironmentNamed) {
+  struct Case {
+    const char* locale;
+    bool status;  // a status line on stdout, else an error on stderr
+    const char* key;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"es_ES.UTF-8", false, "no_valid_arg",
+       "Error: \xc2\xab-x\xc2\xbb no es un argumento v\xc3\xa1lido.\n"},
+      {"es_ES.ISO-8859-1", false, "no_valid_arg",
+       "Error: \xab-x\xbb no es un argumento v\xe1lido.\n"},
+      {"ja_JP.UTF-8", true, "checking_java",
+       "Java(TM) 2 Runtime Environment\xe6\xa4\x9c\xe6\x9f\xbb\xe4\xb8\xad...\n"},
+      {"ja_JP.eucJP", true, "checking_java",
+       "Java(TM) 2 Runtime Environment\xb8\xa1\xba\xba\xc3\xe6...\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    InChild(c.locale, [&] {
+      Redirect(dir, "1", STDOUT_FILENO);
+      Redirect(dir, "2", STDERR_FILENO);
+      c.status ? StatusMessage(c.key) : ErrorMessage(c.key, "-x");
+      std::fflush(stdout);
+      return std::string();
+    });
+    EXPECT_EQ(ReadFile(dir / (c.status ? "1" : "2")), c.text) << c.locale;
+  }
+}
+
 TEST(OutputTest, NullFormatPrintsNothingAndNeverStartsTheToolkit) {
   ScratchDir dir;
   EXPECT_EQ(InChild("C",
