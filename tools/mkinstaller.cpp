@@ -1,29 +1,38 @@
 // mkinstaller: packs a payload directory behind the launcher stub into one installer file.
-#include <limits.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "class_file.h"
+#include "file_paths.h"
+#include "launcher_version.h"
+#include "payload_check.h"
 #include "payload_list.h"
 #include "payload_scan.h"
+#include "stub_check.h"
 #include "zip_pack.h"
 
 namespace launcher::packer {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: mkinstaller [--launcher STUB] [--jre DIR] -o OUTPUT PAYLOAD_DIR\n"
+    "usage: mkinstaller [--launcher STUB] [--jre DIR] [--quiet] -o OUTPUT PAYLOAD_DIR\n"
     "       mkinstaller --list INSTALLER\n"
+    "       mkinstaller --check INSTALLER\n"
+    "       mkinstaller --help | --version\n"
     "Packs PAYLOAD_DIR (vantor.class at its root) behind the launcher STUB (default: the\n"
     "launcher beside mkinstaller) into the installer OUTPUT, mode 0755. --jre bundles a Java\n"
     "runtime under package/jre. Entry times come from SOURCE_DATE_EPOCH (default 1980-01-01).\n"
-    "--list prints the payload of an installer as the launcher reads it.\n";
+    "--quiet prints no progress bar and no summary.\n"
+    "--list prints the payload of an installer as the launcher reads it.\n"
+    "--check verifies an installer's whole payload (structure, every entry's CRC-32, the\n"
+    "main class) without running it: one line per problem, or OK; status 0 or 1.\n";
 
 int Refuse(const std::string& message) {
   std::fprintf(stderr, "mkinstaller: %s\n", message.c_str());
@@ -35,57 +44,51 @@ int UsageError(const std::string& message) {
   return 1;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string RealPath(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
-                                                       &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
-bool IsWithin(const std::string& path, const std::string& root) {
-  return !path.empty() && !root.empty() &&
-         (path == root || (path.compare(0, root.size(), root) == 0 &&
-                           (root == "/" || path[root.size()] == '/')));
-}
-
 std::string DefaultStub() {
   std::string self = RealPath("/proc/self/exe");
   return self.empty() ? std::string("launcher") : DirectoryOf(self) + "/launcher";
 }
 
 struct Arguments {
-  std::string stub;
-  std::string jre;
-  std::string output;
-  std::string payload;
-  std::string list;
+  std::string stub, jre, output, payload, list, check;
+  bool quiet = false;
 };
+
+// An option's value into slot; false when the command line ends first.
+bool TakeValue(int argc, char** argv, int* i, std::string* slot) {
+  if (*i + 1 >= argc) return false;
+  *slot = argv[++*i];
+  return true;
+}
 
 // Returns -1 when the run goes on, else the exit status.
 int ParseArguments(int argc, char** argv, Arguments* args) {
+  struct Valued {
+    const char* option;
+    std::string Arguments::*slot;
+    const char* missing;
+  };
+  static const Valued kValued[] = {
+      {"--launcher", &Arguments::stub, "--launcher needs a file"},
+      {"--jre", &Arguments::jre, "--jre needs a directory"},
+      {"-o", &Arguments::output, "-o needs a file name"},
+      {"--list", &Arguments::list, "--list needs an installer"},
+      {"--check", &Arguments::check, "--check needs an installer"},
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
-    auto value = [&](std::string* slot) {
-      if (i + 1 >= argc) return false;
-      *slot = argv[++i];
-      return true;
-    };
+    const Valued* valued = nullptr;
+    for (const Valued& v : kValued) valued = word == v.option ? &v : valued;
     if (word == "--help" || word == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (word == "--launcher") {
-      if (!value(&args->stub)) return UsageError("--launcher needs a file");
-    } else if (word == "--jre") {
-      if (!value(&args->jre)) return UsageError("--jre needs a directory");
-    } else if (word == "-o") {
-      if (!value(&args->output)) return UsageError("-o needs a file name");
-    } else if (word == "--list") {
-      if (!value(&args->list)) return UsageError("--list needs an installer");
+    } else if (word == "--version") {
+      std::printf("mkinstaller %s\n", kProjectVersion);
+      return 0;
+    } else if (valued) {
+      if (!TakeValue(argc, argv, &i, &(args->*valued->slot))) return UsageError(valued->missing);
+    } else if (word == "--quiet" || word == "-q") {
+      args->quiet = true;
     } else if (word.size() > 1 && word[0] == '-') {
       return UsageError("unknown option " + word);
     } else if (args->payload.empty()) {
@@ -94,10 +97,12 @@ int ParseArguments(int argc, char** argv, Arguments* args) {
       return UsageError("more than one payload directory: " + word);
     }
   }
-  if (!args->list.empty()) {
-    if (!args->payload.empty() || !args->output.empty() || !args->jre.empty() ||
-        !args->stub.empty()) {
-      return UsageError("--list takes only the installer");
+  const bool packing = !args->payload.empty() || !args->output.empty() || !args->jre.empty() ||
+                       !args->stub.empty();
+  if (!args->list.empty() || !args->check.empty()) {
+    if (packing || (!args->list.empty() && !args->check.empty())) {
+      return UsageError(args->list.empty() ? "--check takes only the installer"
+                                           : "--list takes only the installer");
     }
     return -1;
   }
@@ -106,34 +111,55 @@ int ParseArguments(int argc, char** argv, Arguments* args) {
   return -1;
 }
 
-int Pack(const Arguments& args) {
+// What must hold before anything is written; false with a message in error.
+bool CheckInputs(const Arguments& args, const WriteRequest& request, std::string* error) {
   const std::string outputDir = RealPath(DirectoryOf(args.output));
-  if (outputDir.empty()) return Refuse(args.output + ": its directory does not exist");
+  if (outputDir.empty()) {
+    *error = "-o " + Describe(DirectoryOf(args.output));
+    return false;
+  }
   for (const std::string& tree : {args.payload, args.jre}) {
     if (!tree.empty() && IsWithin(outputDir, RealPath(tree))) {
-      return Refuse(args.output + ": the installer would lie inside " + tree +
-                    ", which is being packed");
+      *error = args.output + ": the installer would lie inside " + tree +
+               ", which is being packed";
+      return false;
     }
   }
+  if (access(request.stubPath.c_str(), R_OK) != 0) {
+    *error = "launcher stub " + Describe(request.stubPath) +
+             (args.stub.empty() ? " (build the launcher, or give --launcher STUB)" : "");
+    return false;
+  }
+  if (!CheckStub(request.stubPath, args.output, error)) return false;
+  std::string warning;
+  if (!CheckMainClass(args.payload + "/vantor.class", args.jre, &warning, error)) return false;
+  if (!warning.empty()) std::fprintf(stderr, "mkinstaller: warning: %s\n", warning.c_str());
+  return true;
+}
 
+int Pack(const Arguments& args) {
   std::string error;
   WriteRequest request;
   request.stubPath = args.stub.empty() ? DefaultStub() : args.stub;
   request.outputPath = args.output;
+  request.progress = !args.quiet;
   if (!EntryTimestamp(std::getenv("SOURCE_DATE_EPOCH"), &request.timestamp, &error)) {
     return Refuse(error);
   }
-  if (access(request.stubPath.c_str(), R_OK) != 0) {
-    return Refuse("launcher stub " + request.stubPath + ": " + std::strerror(errno) +
-                  (args.stub.empty() ? " (build the launcher, or give --launcher STUB)" : ""));
-  }
-
   std::vector<PackEntry> entries;
-  if (!ScanPayload({args.payload, args.jre}, &entries, &error) ||
-      !CheckReaderLimits(entries, &error) || !WriteInstaller(request, entries, &error)) {
+  std::vector<std::string> warnings;
+  if (!ScanPayload({args.payload, args.jre}, &entries, &warnings, &error) ||
+      !CheckInputs(args, request, &error) || !CheckReaderLimits(entries, &error)) {
     return Refuse(error);
   }
-  std::fprintf(stdout, "%s: %zu entries\n", args.output.c_str(), entries.size());
+  for (const std::string& warning : warnings) {
+    std::fprintf(stderr, "mkinstaller: warning: %s\n", warning.c_str());
+  }
+  if (!WriteInstaller(request, entries, &error)) return Refuse(error);
+  if (!args.quiet) {
+    std::printf("%s: %zu %s\n", args.output.c_str(), entries.size(),
+                entries.size() == 1 ? "entry" : "entries");
+  }
   return 0;
 }
 
@@ -148,6 +174,7 @@ int main(int argc, char** argv) {
   Arguments args;
   int status = ParseArguments(argc, argv, &args);
   if (status >= 0) return status;
+  if (!args.check.empty()) return CheckInstaller(args.check, stdout) ? 0 : 1;
   if (!args.list.empty()) {
     std::string error;
     return ListInstaller(args.list, stdout, &error) ? 0 : Refuse(error);

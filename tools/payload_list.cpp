@@ -1,7 +1,9 @@
 #include "payload_list.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
+#include <cstring>
 
 #include "archive/zip.h"
 
@@ -11,7 +13,7 @@ bool ListInstaller(const std::string& installerPath, std::FILE* out, std::string
   ZipHandle archive(zipOpen(installerPath.c_str(), &code));
   if (!archive) {
     *error = installerPath + (code == kZipCannotOpen
-                                  ? ": cannot be opened"
+                                  ? ": " + std::string(std::strerror(errno))
                                   : ": carries no payload the launcher can read (no zip "
                                     "archive at its end, or one it refuses)");
     return false;
@@ -30,7 +32,8 @@ bool ListInstaller(const std::string& installerPath, std::FILE* out, std::string
     total += entry->size;
     zipFreeEntry(archive.get(), entry);
   }
-  std::fprintf(out, "%12" PRId64 "  %" PRId32 " entries\n", total, count);
+  std::fprintf(out, "%12" PRId64 "  %" PRId32 " %s\n", total, count,
+               count == 1 ? "entry" : "entries");
   return true;
 }
 

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "file_paths.h"
 
 namespace launcher::packer {
 namespace {
@@ -17,26 +18,16 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-std::string Describe(const std::string& path) {
-  return path + ": " + std::strerror(errno);
-}
-
-std::string RealPath(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
-                                                       &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
-bool IsInside(const std::string& path, const std::string& root) {
-  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-         (root == "/" || path[root.size()] == '/');
-}
-
-// One tree (the payload, or the runtime) mapped onto a name prefix in the archive.
+// One tree (the payload, or the runtime) mapped onto a name prefix in the archive. A
+// bundled runtime must stand alone, while an installed JDK links files (conf/, cacerts) to
+// /etc: in a standalone tree every link is stored as what it points to, and a link to
+// nothing is left out with a warning.
 class TreeScanner {
  public:
-  TreeScanner(std::string root, std::string namePrefix, std::vector<PackEntry>* entries)
-      : root_(std::move(root)), prefix_(std::move(namePrefix)), entries_(entries) {}
+  TreeScanner(std::string root, std::string namePrefix, std::vector<PackEntry>* entries,
+              std::vector<std::string>* warnings)
+      : root_(std::move(root)), prefix_(std::move(namePrefix)), entries_(entries),
+        warnings_(warnings) {}
 
   bool Scan(std::string* error) {
     realRoot_ = RealPath(root_);
@@ -44,6 +35,7 @@ class TreeScanner {
       *error = Describe(root_);
       return false;
     }
+    open_.push_back(realRoot_);
     return ScanDirectory(root_, prefix_, error);
   }
 
@@ -74,6 +66,37 @@ class TreeScanner {
     return true;
   }
 
+  // A link resolved to the file or directory it stands for; false with a message, or
+  // true with source empty for a link to nothing left out.
+  bool FollowLink(const std::string& path, std::string* source, struct stat* info,
+                  std::string* error) {
+    *source = RealPath(path);
+    if (source->empty()) {
+      if (warnings_ && errno == ENOENT) {
+        warnings_->push_back(path + ": symbolic link to nothing, left out");
+        return true;
+      }
+      *error = path + ": symbolic link to nothing (" + std::strerror(errno) + ")";
+      return false;
+    }
+    if (!warnings_ && !IsWithin(*source, realRoot_)) {
+      *error = path + ": symbolic link points outside " + root_ + " (to " + *source + ")";
+      return false;
+    }
+    if (stat(source->c_str(), info) != 0) {
+      *error = Describe(*source);
+      return false;
+    }
+    if (S_ISDIR(info->st_mode) &&
+        (!warnings_ || std::find(open_.begin(), open_.end(), *source) != open_.end())) {
+      // A linked directory that holds the link would be copied without end.
+      *error = path + ": symbolic link to a directory" +
+               (warnings_ ? " that holds it" : "; replace it with the directory");
+      return false;
+    }
+    return true;
+  }
+
   bool AddPath(const std::string& path, const std::string& name, std::string* error) {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0) {
@@ -82,28 +105,15 @@ class TreeScanner {
     }
     std::string source = path;
     if (S_ISLNK(info.st_mode)) {
-      source = RealPath(path);
-      if (source.empty()) {
-        *error = path + ": symbolic link to nothing (" + std::strerror(errno) + ")";
-        return false;
-      }
-      if (!IsInside(source, realRoot_)) {
-        *error = path + ": symbolic link points outside " + root_ + " (to " + source + ")";
-        return false;
-      }
-      if (stat(source.c_str(), &info) != 0) {
-        *error = Describe(source);
-        return false;
-      }
-      if (S_ISDIR(info.st_mode)) {
-        // Copying a linked directory could loop or duplicate a tree; the zip holds no links.
-        *error = path + ": symbolic link to a directory; replace it with the directory";
-        return false;
-      }
+      if (!FollowLink(path, &source, &info, error)) return false;
+      if (source.empty()) return true;
     }
     if (S_ISDIR(info.st_mode)) {
       entries_->push_back({name + "/", "", true, false, 0});
-      return ScanDirectory(path, name + "/", error);
+      open_.push_back(RealPath(source));
+      const bool scanned = ScanDirectory(source, name + "/", error);
+      open_.pop_back();
+      return scanned;
     }
     if (!S_ISREG(info.st_mode)) {
       *error = path + ": neither a regular file nor a directory";
@@ -118,6 +128,8 @@ class TreeScanner {
   std::string realRoot_;
   std::string prefix_;
   std::vector<PackEntry>* entries_;
+  std::vector<std::string>* warnings_;  // null: links must stay inside the tree
+  std::vector<std::string> open_;       // real paths of the directories being scanned
 };
 
 bool IsRegularFile(const std::string& path, struct stat* info) {
@@ -158,10 +170,14 @@ void AddArchitectureAlias(const std::string& jre, std::vector<PackEntry>* entrie
 }  // namespace
 
 bool ScanPayload(const PackSources& sources, std::vector<PackEntry>* entries,
-                 std::string* error) {
+                 std::vector<std::string>* warnings, std::string* error) {
   entries->clear();
   struct stat info;
-  if (stat(sources.payloadDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  if (stat(sources.payloadDir.c_str(), &info) != 0) {
+    *error = Describe(sources.payloadDir);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
     *error = sources.payloadDir + ": not a directory";
     return false;
   }
@@ -171,7 +187,7 @@ bool ScanPayload(const PackSources& sources, std::vector<PackEntry>* entries,
              "main class vantor from there";
     return false;
   }
-  if (!TreeScanner(sources.payloadDir, "", entries).Scan(error)) return false;
+  if (!TreeScanner(sources.payloadDir, "", entries, nullptr).Scan(error)) return false;
 
   if (!sources.jreDir.empty()) {
     for (const PackEntry& entry : *entries) {
@@ -187,7 +203,7 @@ bool ScanPayload(const PackSources& sources, std::vector<PackEntry>* entries,
                                          [](const PackEntry& e) { return e.name == "package/"; });
     if (!havePackage) entries->push_back({"package/", "", true, false, 0});
     entries->push_back({"package/jre/", "", true, false, 0});
-    if (!TreeScanner(sources.jreDir, "package/jre/", entries).Scan(error)) return false;
+    if (!TreeScanner(sources.jreDir, "package/jre/", entries, warnings).Scan(error)) return false;
     AddArchitectureAlias(sources.jreDir, entries);
   }
 

@@ -25,12 +25,13 @@ struct PackSources {
   std::string jreDir;      // when not empty, stored under package/jre
 };
 
-// Walks the sources and fills entries sorted by name. Symbolic links to regular files inside
-// their own tree are stored as copies of the target; links leaving the tree, dangling links,
-// links to directories and special files are refused. On refusal returns false with a
-// message in error.
+// Walks the sources and fills entries sorted by name. In the payload, symbolic links to
+// regular files inside it are stored as copies of the target; links leaving it, dangling
+// links, links to directories and special files are refused. In the runtime every link is
+// stored as what it points to, wherever that is, and links to nothing are left out with a
+// line in warnings. On refusal returns false with a message in error.
 bool ScanPayload(const PackSources& sources, std::vector<PackEntry>* entries,
-                 std::string* error);
+                 std::vector<std::string>* warnings, std::string* error);
 
 // Checks the entry count and the sizes the reader can represent; false with a message.
 bool CheckReaderLimits(const std::vector<PackEntry>& entries, std::string* error);

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <memory>
 
+#include "host/process.h"
 #include "host/unique_fd.h"
+#include "progress.h"
 
 namespace launcher::packer {
 namespace {
@@ -33,18 +35,6 @@ ssize_t ReadRetry(int fd, void* buffer, size_t count) {
     got = read(fd, buffer, count);
   } while (got < 0 && errno == EINTR);
   return got;
-}
-
-bool WriteAll(int fd, const void* data, size_t count) {
-  const char* bytes = static_cast<const char*>(data);
-  while (count > 0) {
-    ssize_t put = write(fd, bytes, count);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes += put;
-    count -= static_cast<size_t>(put);
-  }
-  return true;
 }
 
 // The temporary output: removed unless Commit renamed it into place.
@@ -92,7 +82,7 @@ la_ssize_t SinkWrite(archive*, void* clientData, const void* buffer, size_t leng
     sink->overLimit = true;
     return -1;
   }
-  if (!WriteAll(sink->fd, buffer, length)) {
+  if (WriteAll(sink->fd, buffer, length) != 1) {
     sink->writeErrno = errno;
     return -1;
   }
@@ -128,7 +118,7 @@ bool CopyStub(const std::string& stubPath, Sink* sink, std::string* error) {
 }
 
 bool StreamFile(archive* zip, const PackEntry& entry, std::vector<char>* buffer,
-                std::string* error) {
+                Progress& progress, std::string* error) {
   UniqueFd file(open(entry.source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   struct stat info;
   if (!file.valid() || fstat(file.get(), &info) != 0) {
@@ -157,6 +147,7 @@ bool StreamFile(archive* zip, const PackEntry& entry, std::vector<char>* buffer,
       data += put;
       left -= static_cast<size_t>(put);
     }
+    progress.AddBytes(got);
   }
   if (total != entry.size) {
     *error = entry.source + ": changed while the installer was being packed";
@@ -229,6 +220,9 @@ bool WriteInstaller(const WriteRequest& request, const std::vector<PackEntry>& e
     return Fail(zip.get(), sink, error);
   }
 
+  int64_t totalBytes = 0;
+  for (const PackEntry& entry : entries) totalBytes += entry.size;
+  Progress progress(stderr, request.progress, static_cast<int64_t>(entries.size()), totalBytes);
   std::vector<char> buffer(kBlockBytes);
   for (const PackEntry& entry : entries) {
     std::unique_ptr<archive_entry, EntryFree> header(archive_entry_new());
@@ -242,9 +236,10 @@ bool WriteInstaller(const WriteRequest& request, const std::vector<PackEntry>& e
     if (archive_write_header(zip.get(), header.get()) != ARCHIVE_OK) {
       return Fail(zip.get(), sink, error);
     }
-    if (!entry.directory && !StreamFile(zip.get(), entry, &buffer, error)) {
+    if (!entry.directory && !StreamFile(zip.get(), entry, &buffer, progress, error)) {
       return Fail(zip.get(), sink, error);
     }
+    progress.AddEntry();
   }
   if (archive_write_close(zip.get()) != ARCHIVE_OK) return Fail(zip.get(), sink, error);
   return output.Commit(error);

@@ -22,6 +22,7 @@ struct WriteRequest {
   std::string stubPath;
   std::string outputPath;
   int64_t timestamp = kDefaultTimestamp;
+  bool progress = true;  // a progress bar on a terminal (standard error)
 };
 
 // Writes the installer through a temporary file beside the output and renames it into

@@ -1,3 +1,4 @@
+import java.awt.GraphicsEnvironment;
 import java.io.BufferedReader;
 import java.io.File;
 import java.io.FileInputStream;
@@ -19,11 +20,13 @@ import java.util.Set;
 import java.util.HashSet;
 import java.util.stream.Stream;
 import java.nio.file.attribute.PosixFilePermission;
+import javax.swing.JOptionPane;
 
 /**
  * The demo installer program: the launcher unpacks the payload, makes it the current
  * directory and runs this class. It copies the product files found under product/ into a
- * target directory chosen on the terminal or read from a state file.
+ * target directory chosen in a window of its own, on the terminal (-nodisplay) or read from
+ * a state file.
  *
  * Arguments (from the launcher): -nodisplay (no window), -noconsole (no questions),
  * -state FILE (answers of a silent install), -saveState FILE (write the answers used),
@@ -102,10 +105,8 @@ public class vantor {
                 throw new Failure("a silent install needs a state file (-state FILE) with "
                         + TARGET_KEY + "=DIRECTORY");
             }
-            if (!noDisplay) {
-                System.out.println("This demo has no wizard window; answering on the terminal.");
-            }
-            target = askTarget();
+            boolean window = !noDisplay && !GraphicsEnvironment.isHeadless();
+            target = window ? askTargetInWindow() : askTarget();
         }
         Path targetDir = checkTarget(target);
         answers.setProperty(TARGET_KEY, targetDir.toString());
@@ -144,9 +145,24 @@ public class vantor {
         System.out.println("Answers saved in " + file);
     }
 
+    static String suggestedTarget() {
+        return System.getProperty("user.home", "/tmp") + File.separator + "vantor-demo";
+    }
+
+    /** Graphical mode: the program's first window asks for the target directory. */
+    static String askTargetInWindow() throws Failure {
+        Object answer = JOptionPane.showInputDialog(null,
+                "Install the Vantor demo into this directory:", "Vantor demo installer",
+                JOptionPane.QUESTION_MESSAGE, null, null, suggestedTarget());
+        if (answer == null || answer.toString().trim().isEmpty()) {
+            throw new Failure("installation cancelled");
+        }
+        return answer.toString().trim();
+    }
+
     static String askTarget() throws Failure {
         String home = System.getProperty("user.home", "/tmp");
-        String suggestion = home + File.separator + "vantor-demo";
+        String suggestion = suggestedTarget();
         BufferedReader in = new BufferedReader(
                 new InputStreamReader(System.in, StandardCharsets.UTF_8));
         for (;;) {

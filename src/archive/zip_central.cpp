@@ -17,8 +17,8 @@ constexpr int64_t kEndSearchSpan = 65535;
 constexpr size_t kInitialNameCapacity = 513;
 
 // The central directory read front to back through a bounded buffer. One read of the
-// whole directory, as the format's usual readers do, would hold 1.8 MB for 20,000 entries
-// beside their index; the launcher keeps its peak memory small instead.
+// whole directory, as the format's usual readers do, would hold all of it beside its index
+// (bench/README.md has the figures); the launcher keeps its peak memory small instead.
 class CenWindow {
  public:
   CenWindow(int fd, int64_t cenSize) : fd_(fd), cenSize_(cenSize), buffer_(kCenWindowSize) {}
@@ -66,6 +66,98 @@ int64_t DropIndex(ZipArchive* archive, const char* text) {
   archive->cells = {};
   archive->chainHeads = {};
   return -1;
+}
+
+// Where the central directory lies, from the END header.
+struct DirectoryPlace {
+  int64_t position;      // absolute position of its first header
+  int64_t size;
+  int64_t prefixLength;  // bytes in front of the archive, such as the launcher itself
+};
+
+// Checks the END header's size and offset of the directory against where the END header
+// lies; the failure text, or null.
+const char* PlaceDirectory(const ByteView& end, int64_t endPos, DirectoryPlace* place) {
+  place->size = end.S32(12);
+  if (place->size < 0 || place->size > endPos) {
+    return "invalid END header (bad central directory size)";
+  }
+  // The directory is taken to end where the END header begins; the difference from its
+  // stored offset is the length of whatever precedes the archive.
+  place->position = endPos - place->size;
+  int64_t cenOffset = end.S32(16);
+  if (cenOffset < 0 || cenOffset > place->position) {
+    return "invalid END header (bad central directory offset)";
+  }
+  place->prefixLength = place->position - cenOffset;
+  return nullptr;
+}
+
+// The faults of a header's fixed part that refuse the archive; the failure text, or null.
+const char* CheckCenHeader(const ByteView& dir) {
+  if (dir.U32(0) != kCenSignature) return "invalid CEN header (bad signature)";
+  if (dir.U16(8) & 1) return "invalid CEN header (encrypted entry)";
+  uint16_t method = dir.U16(10);
+  if (method != 0 && method != 8) return "invalid CEN header (bad compression method)";
+  return nullptr;
+}
+
+// Copies a name of length bytes into name, NUL-terminated; name grows by doubling.
+void CopyName(std::vector<char>& name, const uint8_t* bytes, uint16_t length) {
+  if (size_t{length} + 1 > name.size()) {
+    size_t capacity = name.size();
+    while (capacity < size_t{length} + 1) capacity *= 2;
+    name = std::vector<char>(capacity);
+  }
+  std::memcpy(name.data(), bytes, length);
+  name[length] = '\0';
+}
+
+// Indexes the header at directory offset *cursor as entry index and moves the cursor past
+// it. False when it is refused, with the reason in *failure (null when a read failed).
+bool IndexHeader(ZipArchive* archive, CenWindow& window, const DirectoryPlace& place,
+                 int32_t index, int64_t* cursor, std::vector<char>& name,
+                 const char** failure) {
+  static const char kBadSize[] = "invalid CEN header (bad header size)";
+  *failure = nullptr;
+  if (*cursor + kCenHeaderSize > place.size) *failure = kBadSize;
+  if (*failure || !window.Hold(*cursor, kCenHeaderSize)) return false;
+  const ByteView dir = window.View(*cursor);
+  *failure = CheckCenHeader(dir);
+  if (*failure) return false;
+  uint16_t nameLen = dir.U16(28);
+  uint16_t extraLen = dir.U16(30);
+  uint16_t commentLen = dir.U16(32);
+  size_t headerSize = size_t{kCenHeaderSize} + nameLen + extraLen + commentLen;
+  if (*cursor + static_cast<int64_t>(headerSize) > place.size) {
+    *failure = kBadSize;
+    return false;
+  }
+
+  ZipCell& cell = archive->cells[static_cast<size_t>(index)];
+  cell.size = dir.S32(24);
+  cell.compressedSize = dir.U16(10) == 0 ? 0 : dir.S32(20);
+  cell.crc = dir.U32(16);
+  cell.locOffset = int64_t{dir.U32(42)} + place.prefixLength;
+  cell.nameExtraLen = static_cast<uint32_t>(nameLen) + extraLen;
+  cell.cenExtraLen = extraLen;
+  cell.cenPosition = place.position + *cursor;
+
+  // The fixed part was read from the buffer above; the whole header may move it.
+  if (!window.Hold(*cursor, headerSize)) return false;
+  const uint8_t* nameBytes = window.Bytes(*cursor) + kCenHeaderSize;
+  CopyName(name, nameBytes, nameLen);
+  cell.nameHash = hash(name.data());
+  if (isMetaName(name.data())) addMetaName(archive, name.data());
+  if (commentLen > 0) {
+    const char* comment = reinterpret_cast<const char*>(nameBytes + nameLen + extraLen);
+    addEntryComment(archive, index, std::string(comment, commentLen));
+  }
+  uint32_t chain = cell.nameHash % static_cast<uint32_t>(archive->headCount);
+  cell.nextInChain = archive->chainHeads[chain];
+  archive->chainHeads[chain] = static_cast<uint16_t>(index);
+  *cursor += static_cast<int64_t>(headerSize);
+  return true;
 }
 
 }  // namespace
@@ -158,25 +250,13 @@ int64_t readCEN(ZipArchive* archive) {
   int64_t endPos = findEND(archive, endBuffer);
   if (endPos <= 0) return endPos;
   const ByteView end(endBuffer, sizeof endBuffer);
-
-  int64_t cenSize = end.S32(12);
-  if (cenSize < 0 || cenSize > endPos) {
-    archive->message = "invalid END header (bad central directory size)";
-    return -1;
-  }
-  // The directory is taken to end where the END header begins; the difference from its
-  // stored offset is the length of whatever precedes the archive.
-  int64_t cenPos = endPos - cenSize;
-  int64_t cenOffset = end.S32(16);
-  if (cenOffset < 0 || cenOffset > cenPos) {
-    archive->message = "invalid END header (bad central directory offset)";
-    return -1;
-  }
-  int64_t prefixLength = cenPos - cenOffset;
+  DirectoryPlace place{};
+  archive->message = PlaceDirectory(end, endPos, &place);
+  if (archive->message) return -1;
 
   int32_t entryCount = end.U16(10);
   archive->entryCount = entryCount;
-  if (int64_t{entryCount} * kCenHeaderSize > cenSize) {
+  if (int64_t{entryCount} * kCenHeaderSize > place.size) {
     archive->message = "invalid END header (bad entry count)";
     return -1;
   }
@@ -187,71 +267,20 @@ int64_t readCEN(ZipArchive* archive) {
 
   // Read front to back from here: the directory lies between its computed position and
   // the END header, whatever its stored offset claims.
-  if (::lseek(archive->fd.get(), cenPos, SEEK_SET) < 0) return -1;
-  CenWindow window(archive->fd.get(), cenSize);
-
+  if (::lseek(archive->fd.get(), place.position, SEEK_SET) < 0) return -1;
+  CenWindow window(archive->fd.get(), place.size);
   archive->cells.assign(static_cast<size_t>(entryCount), ZipCell{});
   archive->headCount = std::max(entryCount / 2, 1);
   archive->chainHeads.assign(static_cast<size_t>(archive->headCount), kEndOfChain);
-
   std::vector<char> name(kInitialNameCapacity);
   int64_t cursor = 0;
   for (int32_t i = 0; i < entryCount; ++i) {
-    if (cursor + kCenHeaderSize > cenSize) {
-      return DropIndex(archive, "invalid CEN header (bad header size)");
+    const char* failure = nullptr;
+    if (!IndexHeader(archive, window, place, i, &cursor, name, &failure)) {
+      return DropIndex(archive, failure);
     }
-    if (!window.Hold(cursor, kCenHeaderSize)) return DropIndex(archive, nullptr);
-    const ByteView dir = window.View(cursor);
-    if (dir.U32(0) != kCenSignature) {
-      return DropIndex(archive, "invalid CEN header (bad signature)");
-    }
-    if (dir.U16(8) & 1) return DropIndex(archive, "invalid CEN header (encrypted entry)");
-    uint16_t method = dir.U16(10);
-    if (method != 0 && method != 8) {
-      return DropIndex(archive, "invalid CEN header (bad compression method)");
-    }
-    uint16_t nameLen = dir.U16(28);
-    uint16_t extraLen = dir.U16(30);
-    uint16_t commentLen = dir.U16(32);
-    size_t headerSize = size_t{kCenHeaderSize} + nameLen + extraLen + commentLen;
-    if (cursor + static_cast<int64_t>(headerSize) > cenSize) {
-      return DropIndex(archive, "invalid CEN header (bad header size)");
-    }
-
-    ZipCell& cell = archive->cells[static_cast<size_t>(i)];
-    cell.size = dir.S32(24);
-    cell.compressedSize = method == 0 ? 0 : dir.S32(20);
-    cell.crc = dir.U32(16);
-    cell.locOffset = int64_t{dir.U32(42)} + prefixLength;
-    cell.nameExtraLen = static_cast<uint32_t>(nameLen) + extraLen;
-    cell.cenExtraLen = extraLen;
-    cell.cenPosition = cenPos + cursor;
-
-    // The fixed part was read from the buffer above; the whole header may move it.
-    if (!window.Hold(cursor, headerSize)) return DropIndex(archive, nullptr);
-    if (size_t{nameLen} + 1 > name.size()) {
-      size_t capacity = name.size();
-      while (capacity < size_t{nameLen} + 1) capacity *= 2;
-      name = std::vector<char>(capacity);
-    }
-    const uint8_t* nameBytes = window.Bytes(cursor) + kCenHeaderSize;
-    std::memcpy(name.data(), nameBytes, nameLen);
-    name[nameLen] = '\0';
-
-    cell.nameHash = hash(name.data());
-    if (isMetaName(name.data())) addMetaName(archive, name.data());
-    if (commentLen > 0) {
-      const char* comment = reinterpret_cast<const char*>(nameBytes + nameLen + extraLen);
-      addEntryComment(archive, i, std::string(comment, commentLen));
-    }
-
-    uint32_t chain = cell.nameHash % static_cast<uint32_t>(archive->headCount);
-    cell.nextInChain = archive->chainHeads[chain];
-    archive->chainHeads[chain] = static_cast<uint16_t>(i);
-
-    cursor += static_cast<int64_t>(headerSize);
   }
-  return cenPos;
+  return place.position;
 }
 
 }  // namespace launcher

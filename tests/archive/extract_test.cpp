@@ -107,7 +107,9 @@ TEST(Extract, WritesRefusesOrStopsAsEachRowSays) {
 }
 
 // The launcher writes the payload runtime first, then everything else: the same tree as one
-// pass, every file exact with mode 0700 whatever the umask, over thousands of entries.
+// pass, every file exact with mode 0700 whatever the umask, over thousands of entries and a
+// stored one of several copy ranges, which the kernel copies, or the writer reads and
+// writes into another file system (/dev/shm).
 TEST(Extract, TheRuntimePrefixSplitsWithoutLossAndModesAre0700) {
   std::vector<ZipItem> entries = {{.name = "package/jre/bin/java", .data = "j", .deflate = true},
                                   {.name = "package/jrex", .data = "near"}};
@@ -115,8 +117,19 @@ TEST(Extract, TheRuntimePrefixSplitsWithoutLossAndModesAre0700) {
     entries.push_back({.name = "d" + std::to_string(i % 17) + "/f" + std::to_string(i),
                        .data = std::string(size_t(i * 37 % 1500), char('a' + i % 26)), .deflate = i % 3 != 0});
   }
+  std::string large;
+  for (int i = 0; large.size() < 2500000; ++i) large += std::to_string(i * 7919) + ",";
+  entries.push_back({.name = "large", .data = large});
   std::string bytes = BuildZip(entries, "stub").bytes;
   ScratchDir full, split;
+  char other[] = "/dev/shm/extract.XXXXXX";
+  if (::mkdtemp(other)) {
+    WriteFile(std::string(other) + "/a.zip", bytes);
+    ZipHandle archive(zipOpen((std::string(other) + "/a.zip").c_str(), nullptr));
+    EXPECT_EQ(UnzipFiles(archive.get(), (std::string(other) + "/T").c_str(), nullptr), 1);
+    EXPECT_TRUE(ReadFile(std::string(other) + "/T/large") == large);
+    RemoveTree(other);
+  }
   mode_t old = ::umask(077);
   EXPECT_EQ(Unzip(full, bytes), 1);
   ::umask(old);

@@ -13,10 +13,15 @@
 namespace launcher::test {
 namespace {
 
-// The third entry's local header or content damaged, each in its own way.
-std::string Damaged(int how) {
+// The third entry's local header or content damaged, each in its own way; with runtime, the
+// payload runtime's entries come first and the third is one of them.
+std::string Damaged(int how, bool runtime = false) {
   std::vector<ZipItem> entries = StandardPayload();
   entries.insert(entries.end(), {{.name = "package/fourth", .data = "4"}, {.name = "zz/fifth", .data = "5"}});
+  if (runtime) {
+    entries.insert(entries.begin(), {{.name = "package/jre/bin/java", .data = "#!/bin/sh\n"},
+                                     {.name = "package/jre/lib/i386/libjava.so"}, {.name = "package/jre/lib/rt.jar", .data = "rt"}});
+  }
   BuiltZip zip = BuildZip(entries);
   size_t loc = zip.loc[2], cen = zip.cen[2];
   if (how == 0) zip.bytes[loc + 3] = 5;                             // local signature
@@ -31,7 +36,7 @@ std::string Damaged(int how) {
   return zip.bytes;
 }
 
-// tempnam prefers TMPDIR and gives up when the name can't fit FILENAME_MAX.
+// The working directory's name is tried in TMPDIR first, where it can't fit PATH_MAX.
 void DeepTmpdirVariable(Installer& in) {
   in.tmp = in.dir + "/deep";  // where the run may leave something: nowhere
   while (in.tmp.size() < 4086) in.tmp += "/" + std::string(std::min<size_t>(200, 4086 - in.tmp.size() - 1), 'd');
@@ -107,6 +112,13 @@ const Row kRows[] = {
     {"recorded CRC-32 not checked", Damaged(1), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
     {"flipped data byte not checked", Damaged(2), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
     {"archive ending inside a local header", Damaged(3), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
+    {"download cut in half taken for a stub without payload", Standard().substr(0, Standard().size() / 2), {"-console"},
+     1, Status("d"), kCorrupted, 1, java},
+    {"download cut 30 bytes short taken for a stub without payload", Standard().substr(0, Standard().size() - 30),
+     {"-console"}, 1, Status("d"), kCorrupted, 1, java},
+    {"damaged payload runtime passed over", Damaged(2, true), {"-console"}, 1, Status("djr"), kCorrupted, 1, java},
+    {"unreadable header passed over by the runtime search", Damaged(0, true), {"-console"}, 1, Status("djr"),
+     kCorrupted, 1, java},
     {"stale lock file blocks", Standard(), {"-help"}, 0, "", kUsage, 0,
      [](Installer& in) { WriteFile(LockPath(in.path), "left by a killed run", 0600); }},
     {"link at the lock path followed", Standard(), {"-help"}, 0, "", kUsage, 0,

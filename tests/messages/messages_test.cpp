@@ -12,7 +12,9 @@
 #include "messages/catalog.h"
 #include "messages/catalog_tables.h"
 #include "messages/convert.h"
+#include "messages/output.h"
 #include "support/child.h"
+#include "support/scratch.h"
 
 namespace launcher::test {
 namespace {
@@ -68,6 +70,28 @@ TEST(Catalog, TextsComeInTheLocalesLanguageAndCodeset) {
       return GetLocalizedMessage(key);
     });
     EXPECT_EQ(got, text) << locale << " " << key;
+  }
+}
+
+// The process locale is cut to its legacy base (es_ES.UTF-8 to es_ES, which is Latin-1) for
+// the windows; the terminal still gets the codeset that its environment named.
+TEST(Catalog, TerminalGetsTheCodesetTheEnvironmentNamed) {
+  const std::tuple<const char*, bool, std::string> kRows[] = {
+      {"es_ES.UTF-8", false, "Error: \xc2\xab-x\xc2\xbb no es un argumento v\xc3\xa1lido.\n"},
+      {"es_ES.ISO-8859-1", false, "Error: \xab-x\xbb no es un argumento v\xe1lido.\n"},
+      {"ja_JP.UTF-8", true, "Java(TM) 2 Runtime Environment\xe6\xa4\x9c\xe6\x9f\xbb\xe4\xb8\xad...\n"},
+      {"ja_JP.eucJP", true, "Java(TM) 2 Runtime Environment\xb8\xa1\xba\xba\xc3\xe6...\n"},
+  };
+  for (const auto& [locale, status, text] : kRows) {
+    ScratchDir dir;
+    InChild([&] {
+      ::setenv("LC_ALL", locale, 1);
+      std::freopen((dir / "out").c_str(), "w", status ? stdout : stderr);
+      status ? StatusMessage("checking_java") : ErrorMessage("no_valid_arg", "-x");
+      std::fflush(nullptr);
+      return std::string();
+    });
+    EXPECT_EQ(ReadFile(dir / "out"), text) << locale;
   }
 }
 
