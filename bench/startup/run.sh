@@ -13,19 +13,20 @@
 # starting Java by design and only the way to the program's start is compared. The tools
 # take turns run by run, so that other load on the machine hits them alike.
 # Usage: bench/startup/run.sh [runs per case, default 5]. Medians go to stdout and to
-# $BUILD/bench-startup/results.md (BUILD defaults to build-release). STUB=FILE measures
-# another launcher binary (a variant build) in place of $BUILD/launcher. EXTRACT_DIR=DIR
-# makes every tool unpack under DIR: by default a tmpfs (/dev/shm) when there is one.
-# BASELINE=FILE adds another launcher binary (say, the last release) as a column, run on the
-# same payloads in the same rounds. PAYLOADS="runtime files large" picks payloads; RSS_MB="10 1000 2000" (empty: skip) also
-# records the launcher's peak RSS on payloads of the large one's shape and these sizes.
+# $BUILD/bench-startup/results.md (BUILD defaults to build-release; WORK=DIR puts the work
+# elsewhere). STUB=FILE measures another launcher binary (a variant build) in place of
+# $BUILD/launcher. EXTRACT_DIR=DIR makes every tool unpack under DIR: by default a tmpfs
+# (/dev/shm) when there is one. BASELINE=FILE adds another launcher binary (say, the last
+# release) as a column, run on the same payloads in the same rounds. PAYLOADS="runtime files
+# large" picks payloads (empty: none); RSS_MB="10 1000 2000" (empty: skip) also records the
+# launcher's peak RSS on payloads of the large one's shape and these sizes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD:-$root/build-release}
 runs=${1:-5}
-work="$build/bench-startup"
+work=${WORK:-$build/bench-startup}
 
-payloads=${PAYLOADS:-runtime files large}
+payloads=${PAYLOADS-runtime files large}
 rss_sizes=${RSS_MB-10 1000 2000}
 tools=(floor floor-small bsdtar unzip makeself launcher)
 [ -n "${BASELINE:-}" ] && tools+=(baseline)
