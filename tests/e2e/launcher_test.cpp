@@ -172,6 +172,20 @@ TEST(Launcher, EndsAsEachRowSays) {
   }
 }
 
+// The index claims more than any disk holds: the message names the need, entries plus
+// 100,000 bytes, and the run ends before any runtime is probed.
+TEST(Launcher, PayloadLargerThanTheFreeSpaceIsRefusedWithTheNeed) {
+  std::vector<ZipItem> entries = StandardPayload();
+  for (int i = 0; i < 64; ++i) entries.push_back({.name = std::to_string(i), .cenSize = 0xFFFFFFFFu});
+  Installer in(BuildZip(entries).bytes);
+  Outcome got = in.Run({"-console", "-tmpdir", "{tmp}"});
+  EXPECT_EQ(got.run.exitCode, 1);
+  EXPECT_EQ(got.run.out, Status("d"));
+  std::string need = std::to_string(64 * 0xFFFFFFFFull + 11 + 9 + 13 + 100000) + " bytes are required";
+  EXPECT_NE(got.run.err.find("not enough free disk space in the '" + in.tmp + "'"), std::string::npos) << got.run.err;
+  EXPECT_NE(got.run.err.find(need), std::string::npos) << got.run.err;
+}
+
 // Started by a bare name that PATH does not hold, the launcher can't find itself.
 TEST(Launcher, UnresolvableStartNameIsReportedFirst) {
   Installer in;
