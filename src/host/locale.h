@@ -23,6 +23,10 @@ const char* UpdateLocale();
 // Frees the cached tag and computes it again from the environment, as the first call does.
 const char* ResetLocale();
 
+// The codeset of the locale that the environment named ("UTF-8" for es_ES.UTF-8), taken
+// before the process locale is cut to its legacy base: what the terminal expects.
+const char* GetTerminalCodeset();
+
 // Looks key up in a table of NUL-terminated key/value pairs ended by an empty key;
 // 1 and *value set on a match, 0 and *value untouched otherwise.
 int MapLookup(const char* const* table, const char* key, const char** value);

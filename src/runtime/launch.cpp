@@ -16,6 +16,7 @@
 #include "host/self_location.h"
 #include "host/unique_fd.h"
 #include "messages/catalog.h"
+#include "messages/convert.h"
 #include "messages/output.h"
 #include "messages/profile.h"
 #include "runtime/caches.h"
@@ -120,7 +121,7 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
   argv.push_back(nullptr);
   std::string setting = LibraryPathSetting();
   std::vector<char*> envp = ChildEnvironment(&setting);
-  std::string aborted = RenderPlain(GetLocalizedMessage("java_aborted"));
+  std::string aborted = RenderPlain(ForTerminal(GetLocalizedMessage("java_aborted")));
 
   FlushAllStreams();
   pid_t pid;
