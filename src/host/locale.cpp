@@ -113,12 +113,6 @@ const char* UpdateLocale() {
   return locale;
 }
 
-const char* ResetLocale() {
-  std::free(locale);
-  locale = ComputeTag("");
-  return locale;
-}
-
 int MapLookup(const char* const* table, const char* key, const char** value) {
   for (; table[0][0] != '\0'; table += 2) {
     if (std::strcmp(table[0], key) == 0) {

@@ -20,9 +20,6 @@ const char* GetLocale();
 // toolkit's fallback to "C", the tag is "en").
 const char* UpdateLocale();
 
-// Frees the cached tag and computes it again from the environment, as the first call does.
-const char* ResetLocale();
-
 // Looks key up in a table of NUL-terminated key/value pairs ended by an empty key;
 // 1 and *value set on a match, 0 and *value untouched otherwise.
 int MapLookup(const char* const* table, const char* key, const char** value);

@@ -11,14 +11,12 @@
 
 namespace launcher::test {
 
-// Runs body in a child whose locale comes from LC_ALL=locale (recomputed there; null keeps
-// the inherited environment) and returns the report that body produced.
+// Runs body in a child whose locale comes from LC_ALL=locale (null keeps the inherited
+// environment) and returns the report that body produced. The test's own process never
+// computes the locale, so the child's first lookup computes it from this environment.
 inline std::string InChild(const char* locale, const std::function<std::string()>& body) {
   return InChild([&] {
-    if (locale != nullptr) {
-      ::setenv("LC_ALL", locale, 1);
-      ResetLocale();
-    }
+    if (locale != nullptr) ::setenv("LC_ALL", locale, 1);
     return body();
   });
 }

@@ -2,6 +2,7 @@
 // is computed once per process.
 #include <langinfo.h>
 
+#include <clocale>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -99,8 +100,8 @@ TEST(ProfileTest, TitleIsFetchedOnceInTheFirstLocale) {
   EXPECT_EQ(InChild("es_ES",
                     [] {
                       const char* first = GetTitle();
-                      ::setenv("LC_ALL", "C", 1);
-                      ResetLocale();
+                      std::setlocale(LC_ALL, "C");
+                      UpdateLocale();
                       return std::string(first) + (GetTitle() == first ? " same" : " moved") +
                              " " + GetTitle();
                     }),
