@@ -38,6 +38,28 @@ bool BlockQueue::Append(RecordKind kind, const void* data, std::size_t length) {
   return true;
 }
 
+uint8_t* BlockQueue::Room(std::size_t minimum, std::size_t* size) {
+  for (;;) {
+    Block& block = blocks_[filled_ % count_];
+    std::size_t left = Block::kCapacity - block.used;
+    if (left >= Block::kHeaderSize + minimum) {
+      *size = left - Block::kHeaderSize;
+      return block.bytes.get() + block.used + Block::kHeaderSize;
+    }
+    if (!Hand(true)) return nullptr;
+  }
+}
+
+void BlockQueue::Commit(RecordKind kind, std::size_t length) {
+  Block& block = blocks_[filled_ % count_];
+  uint8_t* out = block.bytes.get() + block.used;
+  uint32_t partLength = static_cast<uint32_t>(length);
+  out[0] = static_cast<uint8_t>(kind);
+  out[1] = 1;
+  std::memcpy(out + 2, &partLength, sizeof partLength);
+  block.used += Block::kHeaderSize + length;
+}
+
 void BlockQueue::Finish(int status) {
   Block& block = blocks_[filled_ % count_];
   block.final = true;

@@ -17,6 +17,14 @@ enum class RecordKind : uint8_t {
   kFile,       // a file entry's name: the file is created
   kData,       // the next bytes of the file last named
   kClose,      // the file last named is complete; 4 bytes: the CRC-32 it must have
+  kCopy,       // the next bytes of the file last named are in the archive: a CopyRange
+};
+
+// The next bytes of a file, to be copied from the archive file by whoever writes it.
+struct CopyRange {
+  int64_t offset;  // in the archive file
+  uint32_t length;
+  uint32_t crc;    // CRC-32 of the file's content up to the end of this range
 };
 
 // A run of records: {kind, last fragment (0/1), 4-byte length, bytes} each. A name or data
@@ -31,6 +39,7 @@ struct Block {
   bool final = false;  // no block follows; status holds the producer's result
   int status = 0;
 };
+static_assert(sizeof(CopyRange) <= Block::kWholeRecord, "a copy range must never be split");
 
 // Blocks go round a ring in order: filled by the producer, consumed, then free again. Without
 // a second thread the queue runs in place: a full block is consumed by the producer's call.
@@ -45,6 +54,12 @@ class BlockQueue {
 
   // Producer: appends one record, split as needed; false once the consumer stopped.
   bool Append(RecordKind kind, const void* data, std::size_t length);
+  // Producer: room for one record's bytes in the current block, at least minimum of them
+  // (*size says how many), handing the block over first when it has less; null once the
+  // consumer stopped. Content produced there directly saves a copy.
+  uint8_t* Room(std::size_t minimum, std::size_t* size);
+  // Producer: the first length bytes at the last Room become one whole record of kind.
+  void Commit(RecordKind kind, std::size_t length);
   // Producer: hands over what is left, marked final with status.
   void Finish(int status);
 

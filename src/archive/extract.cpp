@@ -19,10 +19,9 @@
 namespace launcher {
 namespace {
 
-// Four blocks let the reader run a little ahead of the writer without growing the
-// launcher's footprint by more than 256 KiB; larger blocks mean fewer hand-overs.
+// Four blocks let the reader run a little ahead of the writer within a bounded footprint.
 constexpr std::size_t kBlockCount = 4;
-// The reader needs about 40 KiB of stack for its buffers; sanitizer builds need more.
+// The reader needs about 140 KiB of stack for its buffers; sanitizer builds need more.
 constexpr std::size_t kReaderStackSize = 1024 * 1024;
 
 // A damaged or hostile payload must not write outside the target directory. Every '/'
@@ -50,12 +49,22 @@ bool HasPrefix(const char* name, const char* prefix) {
   return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
 }
 
-// An entry's content, appended to the queue as it is read.
+// An entry's content, appended to the queue as it is read: inflated straight into the
+// queue's blocks, and stored ranges named for the writer to copy from the archive itself.
 class QueueSink : public EntrySink {
  public:
   explicit QueueSink(BlockQueue& queue) : queue_(queue) {}
   bool Put(const uint8_t* data, std::size_t count) override {
     return queue_.Append(RecordKind::kData, data, count);
+  }
+  uint8_t* Room(std::size_t* size) override { return queue_.Room(kMinRoom, size); }
+  bool Produced(std::size_t count) override {
+    queue_.Commit(RecordKind::kData, count);
+    return true;
+  }
+  bool Copy(int, int64_t offset, std::size_t count, uint32_t crc) override {
+    CopyRange range{offset, static_cast<uint32_t>(count), crc};
+    return queue_.Append(RecordKind::kCopy, &range, sizeof range);
   }
 
  private:
@@ -149,7 +158,7 @@ bool StartReader(pthread_t* thread, Walk* walk) {
 int Extract(ZipArchive* archive, const char* targetDirectory, const char* included,
             const char* excluded) {
   if (!archive || !targetDirectory) return 0;
-  FileWriter writer(targetDirectory);
+  FileWriter writer(targetDirectory, archive->fd.get());
   BlockQueue queue(kBlockCount, ConsumeInPlace, &writer);
   Walk walk{archive, included, excluded, &queue};
 

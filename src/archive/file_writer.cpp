@@ -30,8 +30,8 @@ bool MakeParents(char* path, std::size_t dirLen, const char* lastSeparator) {
 
 }  // namespace
 
-FileWriter::FileWriter(const char* targetDirectory)
-    : path_(targetDirectory), dirLen_(path_.size()) {
+FileWriter::FileWriter(const char* targetDirectory, int archiveFd)
+    : path_(targetDirectory), dirLen_(path_.size()), archiveFd_(archiveFd) {
   path_ += '/';
 }
 
@@ -54,6 +54,13 @@ bool FileWriter::Consume(const Block& block) {
       case RecordKind::kData:
         if (!file_.Put(bytes, length)) return false;
         break;
+      case RecordKind::kCopy: {
+        CopyRange range;
+        if (length != sizeof range) return false;
+        std::memcpy(&range, bytes, sizeof range);
+        if (!file_.Copy(archiveFd_, range.offset, range.length, range.crc)) return false;
+        break;
+      }
       case RecordKind::kClose: {
         file_.Close();
         uint32_t expected = 0;

@@ -10,7 +10,8 @@ namespace launcher {
 
 class FileWriter {
  public:
-  explicit FileWriter(const char* targetDirectory);
+  // Files go under targetDirectory; copied ranges come from the archive file archiveFd.
+  FileWriter(const char* targetDirectory, int archiveFd);
 
   // Carries out every record of block; false at the first directory or file that could
   // not be made or written, or whose content does not match its CRC-32.
@@ -25,6 +26,7 @@ class FileWriter {
   std::string path_;       // the target directory and '/', then the name being assembled
   std::size_t dirLen_;     // length of the target directory
   std::string madeChain_;  // the directory chain that the last walk made completely
+  int archiveFd_;
   FileSink file_;          // the file being written
   bool crcMismatch_ = false;
 };

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 #include "archive/zip.h"
 
@@ -78,21 +79,42 @@ ZipEntry* readLOC(ZipArchive* archive, const ZipCell& cell);
 // across calls); 1, or 0 with message set.
 int readLOCName(ZipArchive* archive, const ZipCell& cell, std::vector<uint8_t>& buffer,
                 std::string* name);
-// Receives an entry's content in order.
+// Receives an entry's content in order. Content may be handed over whole (Put), produced
+// in place in memory the sink lends (Room, then Produced), or named as a range of the
+// archive file that the sink copies itself (Copy).
 class EntrySink {
  public:
   virtual ~EntrySink() = default;
   // False when the bytes could not be kept.
   virtual bool Put(const uint8_t* data, std::size_t count) = 0;
+  // Room for the next bytes of content, at least kMinRoom of them (*size says how many);
+  // null when no more can be kept. The default lends a buffer of the sink's own.
+  virtual uint8_t* Room(std::size_t* size);
+  // The first count bytes of the last Room are the next content; false when they could not
+  // be kept. The default hands them to Put.
+  virtual bool Produced(std::size_t count);
+  // The next count bytes of content are those at offset in the archive file fd, which the
+  // caller has read already: crc is the CRC-32 of the content up to their end. The default
+  // reads them again and hands them to Put.
+  virtual bool Copy(int fd, int64_t offset, std::size_t count, uint32_t crc);
+
+  static constexpr std::size_t kMinRoom = 4096;
+  // Room lent by default, and the most a Copy reads at once.
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
+ private:
+  std::unique_ptr<uint8_t[]> buffer_;
 };
 
 // An entry's output file: created 0700 (an older file truncated), written, and the CRC-32
-// of what it was given kept for the check against the header.
+// of what it was given kept for the check against the header. A copied range goes from
+// file to file by the kernel where it can.
 class FileSink : public EntrySink {
  public:
   // Opens path for a new entry's content, closing the file before; false when it can't.
   bool Open(const char* path);
   bool Put(const uint8_t* data, std::size_t count) override;
+  bool Copy(int fd, int64_t offset, std::size_t count, uint32_t crc) override;
   // Closes the file; its content's CRC-32 stays readable.
   void Close() { fd_.reset(); }
   uint32_t crc() const { return crc_; }
@@ -100,6 +122,7 @@ class FileSink : public EntrySink {
  private:
   UniqueFd fd_;
   uint32_t crc_ = 0;
+  bool kernelCopies_ = true;  // until the kernel refuses to copy between these files
 };
 
 // Inflates a deflated entry into sink; 1 on success, 0 with *messageOut set or null.

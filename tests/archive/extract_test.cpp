@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <memory>
 
 #include "archive_fixture.h"
 #include "support/process.h"
@@ -199,8 +200,10 @@ TEST_F(ExtractTest, StopsAtTheFirstEntryThatCannotBeWritten) {
   EXPECT_FALSE(Exists(target_ + "/after"));
 }
 
-// Thousands of entries of every small size, stored and deflated, as a payload holds them:
-// whatever the order of reading and writing, each file gets its own content.
+// Thousands of entries of every small size, stored and deflated, as a payload holds them,
+// and a stored one of several copy ranges: whatever the order of reading and writing, each
+// file gets its own content, whether the kernel copies stored content or, into another file
+// system (/dev/shm), the writer reads and writes it.
 TEST_F(ExtractTest, ManyEntriesOfManySizesExtractExactly) {
   std::vector<ZipItem> entries;
   for (int i = 0; i < 3000; ++i) {
@@ -209,8 +212,20 @@ TEST_F(ExtractTest, ManyEntriesOfManySizesExtractExactly) {
     entries.push_back({.name = "d" + std::to_string(i % 17) + "/f" + std::to_string(i),
                        .data = data, .deflate = i % 3 != 0});
   }
-  ASSERT_EQ(Unzip(entries), 1);
-  for (const ZipItem& e : entries) ASSERT_EQ(ReadFile(target_ + "/" + e.name), e.data) << e.name;
+  std::string large;
+  for (int i = 0; large.size() < 2500000; ++i) large += std::to_string(i * 7919) + ",";
+  entries.push_back({.name = "large", .data = large});
+  std::string archivePath = Store(dir_, BuildZip(entries, "stub").bytes);
+  char other[] = "/dev/shm/extract.XXXXXX";
+  std::vector<std::string> targets = {target_};
+  std::unique_ptr<char, void (*)(char*)> removal(::mkdtemp(other), [](char* p) { RemoveTree(p); });
+  if (removal) targets.push_back(std::string(other) + "/T");
+  for (const std::string& target : targets) {
+    SCOPED_TRACE(target);
+    ZipHandle archive(zipOpen(archivePath.c_str(), nullptr));
+    ASSERT_EQ(UnzipFiles(archive.get(), target.c_str(), nullptr), 1);
+    for (const ZipItem& e : entries) ASSERT_TRUE(ReadFile(target + "/" + e.name) == e.data) << e.name;
+  }
 }
 
 // One data byte flipped in a stored and in a deflated entry, a header CRC that is wrong,
