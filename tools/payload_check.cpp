@@ -1,14 +1,14 @@
 #include "payload_check.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <vector>
 
 #include "archive/zip.h"
 #include "class_file.h"

@@ -1,7 +1,9 @@
 #include "payload_list.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
+#include <cstring>
 
 #include "archive/zip.h"
 
@@ -11,7 +13,7 @@ bool ListInstaller(const std::string& installerPath, std::FILE* out, std::string
   ZipHandle archive(zipOpen(installerPath.c_str(), &code));
   if (!archive) {
     *error = installerPath + (code == kZipCannotOpen
-                                  ? ": cannot be opened"
+                                  ? ": " + std::string(std::strerror(errno))
                                   : ": carries no payload the launcher can read (no zip "
                                     "archive at its end, or one it refuses)");
     return false;

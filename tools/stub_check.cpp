@@ -4,10 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "archive/zip.h"
 #include "file_paths.h"

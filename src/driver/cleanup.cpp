@@ -14,6 +14,7 @@
 #include "host/process.h"
 #include "host/tempdir.h"
 #include "messages/catalog.h"
+#include "messages/convert.h"
 #include "messages/output.h"
 #include "messages/profile.h"
 
@@ -103,7 +104,7 @@ SignalBlock::SignalBlock() {
 SignalBlock::~SignalBlock() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
 void PrepareCleanupLine() {
-  std::string text = GetLocalizedMessage("performing_cleanup");
+  std::string text = ForTerminal(GetLocalizedMessage("performing_cleanup"));
   const CleanupLine* current = cleanupLine.load();
   CleanupLine* next = current == &cleanupLines[0] ? &cleanupLines[1] : &cleanupLines[0];
   // The text is printed as is: the line has no conversions.

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
 
   StatusMessage("checking_disk_space");
   if (!CreateWorkingDirectory()) return 1;
-  uint64_t payloadSize = MeasurePayload();
-  if (!CheckDiskSpace(payloadSize)) return 1;
+  std::optional<uint64_t> payloadSize = MeasurePayload();
+  if (!payloadSize || !CheckDiskSpace(*payloadSize)) return 1;
 
   StatusMessage("checking_java");
   std::optional<std::string> runtimeHome = SelectJavaRuntime(arguments.javaHome);

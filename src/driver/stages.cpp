@@ -17,6 +17,7 @@
 #include "archive/zip.h"
 #include "driver/cleanup.h"
 #include "driver/jvm_options.h"
+#include "host/elf_image.h"
 #include "gui/toolkit.h"
 #include "host/paths.h"
 #include "host/self_location.h"
@@ -102,9 +103,19 @@ bool CreateWorkingDirectory() {
   return ReportUnusableTempDir(tempDir);
 }
 
-uint64_t MeasurePayload() {
+std::optional<uint64_t> MeasurePayload() {
   ZipHandle archive = OpenPayload();
-  if (!archive) return 0;
+  if (!archive) {
+    // A download cut short or with bytes added is not a stub without payload: it must not
+    // go on to run whatever lies beside it, or say that no Java was found.
+    struct stat st;
+    std::optional<uint64_t> image = ElfImageSize(GetExecName());
+    if (image && ::stat(GetExecName(), &st) == 0 && static_cast<uint64_t>(st.st_size) > *image) {
+      ErrorMessage("corrupted_zip_file", GetExecName());
+      return std::nullopt;
+    }
+    return 0;
+  }
   // Taken from the index, without reading every local header (one read per file). The
   // count by local headers stops at one that can't be read, so this is an upper bound of
   // it: CheckDiskSpace counts that way when the bound doesn't fit.
@@ -144,30 +155,38 @@ bool CheckDiskSpace(uint64_t payloadSize) {
   return false;
 }
 
+// A failed walk over a payload without a runtime is left to the payload extraction to
+// report; over one with a runtime (its java launcher among the entries) it is damage.
 int ExtractPayloadRuntime(const char* directory) {
   ZipHandle archive = OpenPayload();
   if (!archive) return 0;
   StatusMessage("unzipping_java_files");
-  return UnzipFiles(archive.get(), directory, kPayloadRuntimePrefix);
+  if (UnzipFiles(archive.get(), directory, kPayloadRuntimePrefix)) return 1;
+  std::string java = std::string(kPayloadRuntimePrefix) + "/bin/java";
+  ZipEntry* entry = zipGetEntry(archive.get(), java.c_str());
+  if (!entry) return 0;
+  zipFreeEntry(archive.get(), entry);
+  return -1;
 }
 
 std::optional<std::string> SelectJavaRuntime(const std::optional<std::string>& javaHome) {
   SetPayloadRuntimeExtractor(ExtractPayloadRuntime);
-  std::optional<std::string> runtime;
   if (javaHome) {
-    runtime = GetJREPath(javaHome->c_str());
-    if (!runtime || !CheckJavaVersion(runtime->c_str())) {
-      runtime = GetPublicJREPath();
-      if (!runtime) ErrorMessage("no_find_specified_java", javaHome->c_str());
-    }
+    std::optional<std::string> runtime = GetJREPath(javaHome->c_str());
+    if (runtime && CheckJavaVersion(runtime->c_str())) return runtime;
+  }
+  if (std::optional<std::string> runtime = GetPublicJREPath()) return runtime;
+  if (PayloadRuntimeDamaged()) {
+    ErrorMessage("corrupted_zip_file", GetExecName());
+    return std::nullopt;
+  }
+  if (javaHome) {
+    ErrorMessage("no_find_specified_java", javaHome->c_str());
   } else {
-    runtime = GetPublicJREPath();
-    if (!runtime) ErrorMessage("no_find_java");
+    ErrorMessage("no_find_java");
   }
-  if (!runtime) {
-    ErrorMessage("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadAddress, GetProgName());
-  }
-  return runtime;
+  ErrorMessage("no_find_java_usage", kMinimumJavaVersion, kJavaDownloadAddress, GetProgName());
+  return std::nullopt;
 }
 
 bool ExtractPayload() {

@@ -20,14 +20,16 @@ inline constexpr int kUpgradeRequestStatus = 10;
 bool CreateWorkingDirectory();
 
 // Totals the payload's uncompressed entry sizes and, when the executable carries a
-// payload, makes the working directory the application home; 0 without a payload.
-uint64_t MeasurePayload();
+// payload, makes the working directory the application home; 0 without a payload, and
+// nullopt (reported) when bytes follow the executable's image but no archive can be read.
+std::optional<uint64_t> MeasurePayload();
 
 // Checks that the working directory's file system has room for the payload and a margin.
 bool CheckDiskSpace(uint64_t payloadSize);
 
 // The runtime search's step that extracts the payload's runtime: it announces the step and
-// writes every entry under the runtime's prefix into directory; 0 without a payload.
+// writes every entry under the runtime's prefix into directory; 1 when all were written,
+// 0 without a payload or runtime, -1 when the payload's runtime could not be written intact.
 int ExtractPayloadRuntime(const char* directory);
 
 // The runtime home to run: -javahome's when usable, else the general search's.

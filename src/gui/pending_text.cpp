@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "messages/convert.h"
+
 namespace launcher {
 
 std::string FormatAfterPending(std::string& pending, int& formatted, const char* format,
@@ -36,7 +38,8 @@ std::string FormatAfterPending(std::string& pending, int& formatted, const char*
 bool EndsLine(const std::string& text) { return !text.empty() && text.back() == '\n'; }
 
 int WriteText(FILE* stream, const std::string& text) {
-  return static_cast<int>(std::fwrite(text.data(), 1, text.size(), stream));
+  std::string converted = ForTerminal(text);
+  return static_cast<int>(std::fwrite(converted.data(), 1, converted.size(), stream));
 }
 
 }  // namespace launcher

@@ -1,5 +1,7 @@
 #include "host/locale.h"
 
+#include <langinfo.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@ namespace launcher {
 namespace {
 
 char* locale = nullptr;  // the cached tag; handed out, so freed only by UpdateLocale
+char terminalCodeset[64] = "";
 
 // setlocale for every category, falling back to "C" so the process always has a locale.
 std::string SetProcessLocale(const char* name) {
@@ -34,6 +37,9 @@ char* ComputeTag(const char* start) {
   const char* variant = nullptr;
 
   std::string name = SetProcessLocale(start);
+  if (*start == '\0') {
+    std::snprintf(terminalCodeset, sizeof terminalCodeset, "%s", nl_langinfo(CODESET));
+  }
   CutAtFirst(name, ".utf8");
   CutAtFirst(name, ".UTF-8");
   name = SetProcessLocale(name.c_str());
@@ -111,6 +117,11 @@ const char* UpdateLocale() {
   std::free(locale);
   locale = ComputeTag(current.c_str());
   return locale;
+}
+
+const char* GetTerminalCodeset() {
+  GetLocale();
+  return terminalCodeset;
 }
 
 int MapLookup(const char* const* table, const char* key, const char** value) {

@@ -20,6 +20,10 @@ const char* GetLocale();
 // toolkit's fallback to "C", the tag is "en").
 const char* UpdateLocale();
 
+// The codeset of the locale that the environment named ("UTF-8" for es_ES.UTF-8), taken
+// before the process locale is cut to its legacy base: what the terminal expects.
+const char* GetTerminalCodeset();
+
 // Looks key up in a table of NUL-terminated key/value pairs ended by an empty key;
 // 1 and *value set on a match, 0 and *value untouched otherwise.
 int MapLookup(const char* const* table, const char* key, const char** value);

@@ -1,12 +1,15 @@
-// UTF-8 to the locale's codeset through iconv, growing the output buffer as needed.
+// Text from one codeset to another through iconv, growing the output buffer as needed.
 #include "messages/convert.h"
 
 #include <iconv.h>
+#include <langinfo.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <type_traits>
+
+#include "host/locale.h"
 
 namespace launcher {
 
@@ -20,16 +23,14 @@ using UniqueIconv = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvCloser>
 // The output buffer starts at this size and grows by it whenever iconv reports E2BIG.
 constexpr std::size_t kCapacityStep = 1025;
 
-}  // namespace
-
-std::string ConvertFromUtf8(const char* utf8, const char* codeset) {
-  if (utf8 == nullptr) return {};
-  if (codeset == nullptr) return utf8;
-  iconv_t raw = iconv_open(codeset, "UTF-8");
-  if (raw == reinterpret_cast<iconv_t>(-1)) return utf8;
+// text converted from codeset from to codeset to; an unchanged copy when there is no
+// converter, and "" when text holds a character that can't be converted.
+std::string Convert(const char* text, const char* from, const char* to) {
+  iconv_t raw = iconv_open(to, from);
+  if (raw == reinterpret_cast<iconv_t>(-1)) return text;
   UniqueIconv cd(raw);
 
-  const std::size_t length = std::strlen(utf8);
+  const std::size_t length = std::strlen(text);
   // No codeset needs 16 bytes per input byte; the bound only guards against a converter
   // that keeps reporting a full buffer.
   const std::size_t maxCapacity = 16 * length + kCapacityStep;
@@ -38,7 +39,7 @@ std::string ConvertFromUtf8(const char* utf8, const char* codeset) {
     std::string out(capacity, '\0');
     // Every attempt converts from the start, so the shift state must start over too.
     iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(utf8);
+    char* in = const_cast<char*>(text);
     std::size_t inLeft = length;
     char* outPtr = out.data();
     std::size_t outLeft = capacity;
@@ -58,6 +59,22 @@ std::string ConvertFromUtf8(const char* utf8, const char* codeset) {
     if (errno != E2BIG) return {};
   }
   return {};
+}
+
+}  // namespace
+
+std::string ConvertFromUtf8(const char* utf8, const char* codeset) {
+  if (utf8 == nullptr) return {};
+  if (codeset == nullptr) return utf8;
+  return Convert(utf8, "UTF-8", codeset);
+}
+
+std::string ForTerminal(const std::string& text) {
+  const char* terminal = GetTerminalCodeset();
+  const char* process = nl_langinfo(CODESET);
+  if (*terminal == '\0' || std::strcmp(terminal, process) == 0) return text;
+  std::string converted = Convert(text.c_str(), process, terminal);
+  return converted.empty() ? text : converted;
 }
 
 }  // namespace launcher

@@ -9,4 +9,8 @@ namespace launcher {
 // and "" when the text holds a character that codeset cannot represent.
 std::string ConvertFromUtf8(const char* utf8, const char* codeset);
 
+// text, in the process locale's codeset, converted to the terminal's (GetTerminalCodeset);
+// unchanged when the two are the same or when text does not convert.
+std::string ForTerminal(const std::string& text);
+
 }  // namespace launcher

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "messages/catalog.h"
+#include "messages/convert.h"
 
 namespace launcher {
 
@@ -22,6 +23,22 @@ OutputSink Windows() {
   return windows.load(std::memory_order_relaxed);
 }
 
+// The terminal route: the text that vfprintf would print, in the terminal's codeset (the
+// process locale may have been cut to a legacy one that the windows need).
+int PrintToTerminal(FILE* stream, const char* format, va_list args) LAUNCHER_PRINTF(2, 0);
+int PrintToTerminal(FILE* stream, const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  int count = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (count < 0) return count;
+  std::string text(static_cast<std::size_t>(count) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.pop_back();
+  text = ForTerminal(text);
+  return static_cast<int>(std::fwrite(text.data(), 1, text.size(), stream));
+}
+
 }  // namespace
 
 int GetPrintToConsole() { return printToConsole.load(std::memory_order_relaxed) ? 1 : 0; }
@@ -35,7 +52,8 @@ void SetOutputSink(OutputSink sink) { windows.store(sink, std::memory_order_rela
 int _vprintf(const char* format, va_list args) {
   if (format == nullptr) return 0;
   OutputSink sink = Windows();
-  int count = sink ? sink(OutputKind::kInformation, format, args) : std::vprintf(format, args);
+  int count = sink ? sink(OutputKind::kInformation, format, args)
+                   : PrintToTerminal(stdout, format, args);
   std::fflush(stdout);
   return count;
 }
@@ -44,7 +62,7 @@ int _vfprintf(FILE* stream, const char* format, va_list args) {
   if (stream == nullptr || format == nullptr) return 0;
   OutputSink sink = Windows();
   OutputKind kind = stream == stderr ? OutputKind::kError : OutputKind::kInformation;
-  int count = sink ? sink(kind, format, args) : std::vfprintf(stream, format, args);
+  int count = sink ? sink(kind, format, args) : PrintToTerminal(stream, format, args);
   std::fflush(stream);
   return count;
 }
@@ -53,7 +71,7 @@ int vstatusf(const char* format, va_list args) {
   if (format == nullptr) return 0;
   // Progress lines are never flushed here; the launcher flushes before it forks.
   OutputSink sink = Windows();
-  return sink ? sink(OutputKind::kStatus, format, args) : std::vprintf(format, args);
+  return sink ? sink(OutputKind::kStatus, format, args) : PrintToTerminal(stdout, format, args);
 }
 
 int _printf(const char* format, ...) {

@@ -11,7 +11,6 @@
 #include "host/paths.h"
 #include "host/self_location.h"
 #include "messages/output.h"
-#include "runtime/caches.h"
 #include "runtime/version.h"
 
 namespace launcher {
@@ -21,6 +20,7 @@ namespace {
 std::optional<std::string> bundledJREPath;
 // The directory into which the payload runtime's entries were all written in this run.
 std::optional<std::string> payloadRuntimeTarget;
+bool payloadRuntimeDamaged = false;
 PayloadRuntimeExtractor payloadRuntimeExtractor = nullptr;
 
 bool Exists(const std::string& path) {
@@ -98,8 +98,6 @@ void SearchPath(Candidates* found) {
 
 }  // namespace
 
-void ForgetBundledJREPath() { bundledJREPath.reset(); }
-
 const char* GetArch() { return "i386"; }
 
 std::optional<std::string> GetJREPath(const char* dir) {
@@ -129,9 +127,12 @@ const char* GetBundledJREPath() {
   bundledJREPath = GetJREPath(payloadRuntime.c_str());
   if (bundledJREPath) return bundledJREPath->c_str();
 
-  if (payloadRuntimeExtractor && payloadRuntimeExtractor(applicationHome)) {
+  int extracted = payloadRuntimeExtractor ? payloadRuntimeExtractor(applicationHome) : 0;
+  if (extracted > 0) {
     payloadRuntimeTarget = applicationHome;
     bundledJREPath = GetJREPath(payloadRuntime.c_str());
+  } else if (extracted < 0) {
+    payloadRuntimeDamaged = true;
   }
   return bundledJREPath ? bundledJREPath->c_str() : nullptr;
 }
@@ -144,11 +145,16 @@ int PayloadRuntimeExtractedInto(const char* directory) {
   return directory && payloadRuntimeTarget && *payloadRuntimeTarget == directory ? 1 : 0;
 }
 
+int PayloadRuntimeDamaged() { return payloadRuntimeDamaged ? 1 : 0; }
+
 std::optional<std::string> GetPublicJREPath() {
   Candidates found;
   if (const char* payload = GetBundledJREPath()) {
     (IsJDK(payload) ? found.payloadJdk : found.payloadJre) = payload;
   }
+  // Passing over a runtime that arrived damaged would probe and pick another one, and the
+  // user would read that no Java was found, or run with an unexpected one.
+  if (PayloadRuntimeDamaged()) return std::nullopt;
 
   const char* fixedDirectory = "/usr/j2se";
   if (Exists(fixedDirectory)) {

@@ -23,7 +23,8 @@ inline constexpr char kPayloadRuntimePrefix[] = "package/jre";
 const char* GetBundledJREPath();
 
 // Writes every payload entry under kPayloadRuntimePrefix into directory: 1 when all were
-// written, 0 when that failed or there is no payload.
+// written, 0 when that failed or there is no payload, -1 when the payload carries a runtime
+// that could not be written intact.
 using PayloadRuntimeExtractor = int (*)(const char* directory);
 // The driver hands the step in, since runtime does not use the archive; until then (or
 // with null) the payload runtime is only looked for on disk.
@@ -32,6 +33,10 @@ void SetPayloadRuntimeExtractor(PayloadRuntimeExtractor extractor);
 // 1 when GetBundledJREPath extracted every payload entry under kPayloadRuntimePrefix into
 // directory in this run, so the payload extraction there may leave them out.
 int PayloadRuntimeExtractedInto(const char* directory);
+
+// 1 when the payload runtime's entries could not be extracted intact: the payload is
+// damaged, and GetPublicJREPath then looks no further.
+int PayloadRuntimeDamaged();
 
 // The preferred supported runtime home, or nullopt when none qualifies.
 std::optional<std::string> GetPublicJREPath();

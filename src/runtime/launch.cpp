@@ -16,9 +16,9 @@
 #include "host/self_location.h"
 #include "host/unique_fd.h"
 #include "messages/catalog.h"
+#include "messages/convert.h"
 #include "messages/output.h"
 #include "messages/profile.h"
-#include "runtime/caches.h"
 
 extern char** environ;
 
@@ -73,11 +73,6 @@ std::vector<char*> ChildEnvironment(std::string* setting) {
 
 }  // namespace
 
-void ForgetRuntimeCaches() {
-  bundledLibPath.reset();
-  ForgetBundledJREPath();
-}
-
 int CheckJavaClassFile() {
   const char* applicationHome = GetApplicationHome();
   if (!applicationHome) return 0;
@@ -120,7 +115,7 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
   argv.push_back(nullptr);
   std::string setting = LibraryPathSetting();
   std::vector<char*> envp = ChildEnvironment(&setting);
-  std::string aborted = RenderPlain(GetLocalizedMessage("java_aborted"));
+  std::string aborted = RenderPlain(ForTerminal(GetLocalizedMessage("java_aborted")));
 
   FlushAllStreams();
   pid_t pid;

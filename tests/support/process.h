@@ -1,4 +1,4 @@
-// Running child programs from tests and capturing what they print.
+// Child programs run from tests, with what they print captured.
 #pragma once
 
 #include <map>
@@ -8,27 +8,24 @@
 
 namespace launcher::test {
 
+using Env = std::map<std::string, std::string>;
+
 struct RunOptions {
-  std::vector<std::string> argv;      // argv[0] is the program path, run without PATH search
-  std::optional<std::string> argv0;   // what the child sees as argv[0], when not argv[0]
-  // Environment: when set, exactly these variables; otherwise the test's own environment.
-  std::optional<std::map<std::string, std::string>> env;
-  std::string cwd;                    // empty: inherit
-  std::string stdinText;              // fed to standard input, then closed
-  int timeoutSeconds = 60;            // the child is killed (SIGKILL) after this
+  std::vector<std::string> argv;     // argv[0] is the program path, run without PATH search
+  std::optional<std::string> argv0{};  // what the child sees as argv[0], when not argv[0]
+  std::optional<Env> env{};          // exactly these variables; else the test's own
+  std::string cwd{};                 // empty: inherit
+  int timeoutSeconds = 90;           // then the child's group is killed
 };
 
 struct RunResult {
-  int exitCode = -1;     // exit status when it exited normally, else -1
-  int signal = 0;        // terminating signal, else 0
+  int exitCode = -1;  // when it exited normally, else -1
+  int signal = 0;     // terminating signal, else 0
   bool timedOut = false;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-RunResult Run(const RunOptions& options);
-
-// A process started in the background; Wait() collects it like Run().
+// A child in a process group of its own; Wait() collects it.
 class Background {
  public:
   explicit Background(const RunOptions& options);
@@ -36,25 +33,13 @@ class Background {
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
   int pid() const { return pid_; }
-  void Signal(int sig);
   RunResult Wait();
 
  private:
-  int pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  int timeoutSeconds_ = 60;
+  int pid_ = -1, outFd_ = -1, errFd_ = -1, timeoutSeconds_;
   bool done_ = false;
 };
 
-// An unlinked temporary file (close-on-exec) for a child's output: a chatty child can never
-// block on it as on a pipe.
-int AnonymousFile();
-
-// Everything in the file behind fd, read from its start.
-std::string Slurp(int fd);
-
-// The environment of this test process as a map.
-std::map<std::string, std::string> CurrentEnvironment();
+inline RunResult Run(const RunOptions& options) { return Background(options).Wait(); }
 
 }  // namespace launcher::test

@@ -1,11 +1,10 @@
 #include "support/scratch.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,33 +14,28 @@ namespace launcher::test {
 
 ScratchDir::ScratchDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/launcher-test.XXXXXX";
-  if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
+  path_ = std::string(base && *base ? base : "/tmp") + "/launcher-test.XXXXXX";
+  if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
 }
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
 void MakeDirs(const std::string& path) {
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos == path.size() || path[pos] == '/') ::mkdir(path.substr(0, pos).c_str(), 0755);
-  }
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) ::mkdir(path.substr(0, at).c_str(), 0755);
+  ::mkdir(path.c_str(), 0755);
 }
 
 void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
-  auto slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) MakeDirs(path.substr(0, slash));
+  MakeDirs(path.substr(0, path.rfind('/')));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
-  ::chmod(path.c_str(), mode);
+  if (!out || ::chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
@@ -50,22 +44,24 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* stream = ::opendir(dir.c_str())) {
+    while (dirent* entry = ::readdir(stream)) names.push_back(entry->d_name);
+    ::closedir(stream);
+  }
+  std::erase_if(names, [](const std::string& name) { return name == "." || name == ".."; });
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 void RemoveTree(const std::string& path) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     ::chmod(path.c_str(), 0700);
-    if (DIR* dir = ::opendir(path.c_str())) {
-      while (dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") RemoveTree(path + "/" + name);
-      }
-      ::closedir(dir);
-    }
-    ::rmdir(path.c_str());
-  } else {
-    ::unlink(path.c_str());
+    for (const std::string& name : ListDir(path)) RemoveTree(path + "/" + name);
   }
+  ::remove(path.c_str());
 }
 
 }  // namespace launcher::test

@@ -15,6 +15,7 @@
 #include "payload_scan.h"
 #include "support/process.h"
 #include "support/scratch.h"
+#include "support/zip.h"
 
 namespace launcher::test {
 namespace {
@@ -44,8 +45,7 @@ class MkinstallerTest : public ::testing::Test {
     options.argv.push_back("-o");
     options.argv.push_back(output);
     options.argv.push_back(dir_ / "payload");
-    options.env = CurrentEnvironment();
-    options.env->erase("SOURCE_DATE_EPOCH");
+    options.env = Env{{"PATH", "/usr/bin:/bin"}};
     for (const auto& [name, value] : env) (*options.env)[name] = value;
     return test::Run(options);
   }
@@ -259,15 +259,12 @@ const Damage kDamages[] = {
      ": 7 bytes of trailing garbage after the zip end record"},
 };
 
-// Info-ZIP stores *.raw and deflates the rest, so both kinds of entry are damaged.
+// A stored and deflated entries, so both kinds of entry are damaged.
 TEST_F(MkinstallerTest, CheckNamesEveryDamageAndPassesAGoodInstaller) {
-  WriteFile(dir_ / "payload/stored.raw", "stored content, long enough to flip");
-  WriteFile(dir_ / "payload/package/jre/bin/java", std::string(5000, 'j'), 0755);
-  RunOptions zip;
-  zip.argv = {"/usr/bin/zip", "-q", "-r", "-n", ".raw", dir_ / "payload.zip", "."};
-  zip.cwd = dir_ / "payload";
-  ASSERT_EQ(test::Run(zip).exitCode, 0);
-  const std::string good = ReadFile(kLauncher) + ReadFile(dir_ / "payload.zip");
+  const std::string good = ReadFile(kLauncher) + BuildZip({
+      {.name = "vantor.class", .data = kClass8}, {.name = "stored.raw", .data = "stored content, long enough to flip"},
+      {.name = "product/data.txt", .data = ReadFile(dir_ / "payload/product/data.txt"), .deflate = true},
+      {.name = "package/jre/bin/java", .data = std::string(5000, 'j'), .deflate = true}}).bytes;
   for (const Damage& row : kDamages) {
     SCOPED_TRACE(row.fault);
     std::string bytes = good;

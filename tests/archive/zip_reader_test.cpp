@@ -1,0 +1,180 @@
+// The zip reader: opening (end record, central directory), entry records, entry content.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "archive/zip_internal.h"
+#include "support/scratch.h"
+#include "support/zip.h"
+
+namespace launcher::test {
+namespace {
+
+const std::vector<ZipItem> kTwo = {{.name = "a.txt", .data = "alpha"},
+                                   {.name = "b/c.txt", .data = "gamma gamma", .deflate = true}};
+
+std::string Patched(BuiltZip zip, size_t at, uint32_t value, int width) {
+  PutLE(zip.bytes, at, value, width);
+  return zip.bytes;
+}
+
+// What readCEN says of an archive: "" when it indexes the directory, else its text.
+std::string Refusal(const std::string& bytes) {
+  ScratchDir dir;
+  WriteFile(dir / "a.zip", bytes);
+  ZipArchive* archive = allocZip((dir / "a.zip").c_str());
+  archive->fd.reset(::open((dir / "a.zip").c_str(), O_RDONLY | O_CLOEXEC));
+  int64_t result = readCEN(archive);
+  std::string text = result > 0 ? "" : archive->message ? archive->message : "(no text)";
+  EXPECT_TRUE(result > 0 || archive->cells.empty()) << "a refused directory keeps a partial index";
+  freeZip(archive);
+  return text;
+}
+
+TEST(ZipOpen, EachMalformedDirectoryIsRefusedWithItsReason) {
+  BuiltZip zip = BuildZip(kTwo, "prefix"), roomy = BuildZip(kTwo);  // roomy: 40 bytes where no header fits
+  roomy.bytes.insert(roomy.end, 40, '\0');
+  PutLE(roomy.bytes, roomy.end + 40 + 12, static_cast<uint32_t>(roomy.end + 40 - roomy.cenStart), 4);
+  std::vector<ZipItem> encrypted = kTwo, imploded = kTwo, many(65535);
+  encrypted[1].flags = 1;
+  imploded[1].method = 12;
+  for (size_t i = 0; i < many.size(); ++i) many[i].name = std::to_string(i);
+  const char* kSize = "invalid END header (bad central directory size)";
+  const char* kOffset = "invalid END header (bad central directory offset)";
+  const char* kHeader = "invalid CEN header (bad header size)";
+  const std::pair<std::string, std::string> kRows[] = {
+      {zip.bytes, ""},
+      {BuildZip(kTwo, "", "comment").bytes + "x", "(no text)"},  // comment short of the file's end
+      {BuildZip(kTwo, "", std::string(65513, 'c')).bytes, ""},
+      {BuildZip(kTwo, "", std::string(65514, 'c')).bytes, "(no text)"},  // END before the search span
+      {BuildZip(kTwo, "", BuildZip({}).bytes.substr(0, 20) + "\x05\x01").bytes, ""},  // END look-alike
+      {Patched(zip, zip.end + 12, 0x80000000u, 4), kSize}, {Patched(zip, zip.end + 12, uint32_t(zip.end + 1), 4), kSize},
+      {Patched(zip, zip.end + 16, 0xFFFFFFFFu, 4), kOffset}, {Patched(zip, zip.end + 16, uint32_t(zip.cenStart + 1), 4), kOffset},
+      {Patched(zip, zip.end + 10, 3, 2), "invalid END header (bad entry count)"},
+      {Patched(roomy, roomy.end + 40 + 10, 3, 2), kHeader},
+      {Patched(zip, zip.cen[1], 0x02014B51u, 4), "invalid CEN header (bad signature)"},
+      {BuildZip(encrypted).bytes, "invalid CEN header (encrypted entry)"},
+      {BuildZip(imploded).bytes, "invalid CEN header (bad compression method)"},
+      {Patched(zip, zip.cen[1] + 28, 200, 2), kHeader}, {Patched(zip, zip.cen[1] + 32, 1, 2), kHeader},
+      {BuildZip(many, "#").bytes, "too many entries in ZIP file"},
+  };
+  for (const auto& [bytes, text] : kRows) EXPECT_EQ(Refusal(bytes), text) << "expected: " << text;
+  many.pop_back();
+  EXPECT_EQ(Refusal(BuildZip(many, "#").bytes), "") << "65534 entries are allowed";
+  for (size_t length = 0; length < 70; ++length) {  // the END header at every alignment of the search
+    EXPECT_EQ(Refusal(BuildZip(kTwo, "#!", std::string(length, 'c')).bytes), "") << length;
+  }
+}
+
+TEST(ZipOpen, FileOver2GiBIsRefusedAndChangedFilesAreNotShared) {
+  ScratchDir dir;
+  std::string path = dir / "big";
+  WriteFile(path, "");
+  std::string bytes = BuildZip(kTwo).bytes;
+  int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), int64_t{1} << 31), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  int32_t code = 0;
+  EXPECT_EQ(zipOpen(path.c_str(), &code), nullptr);
+  EXPECT_EQ(code, kZipInvalid);
+  EXPECT_EQ(zipOpen((dir / "missing").c_str(), &code), nullptr);
+  EXPECT_EQ(code, kZipCannotOpen);
+
+  WriteFile(path, bytes);
+  ZipArchive* a = zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, 7);
+  ZipArchive* b = zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, 8);
+  ZipArchive* c = zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, 8);
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a, b) << "a file with another time stamp reuses the old index";
+  EXPECT_EQ(b, c);
+  EXPECT_NE(::fcntl(a->fd.get(), F_GETFD) & FD_CLOEXEC, 0) << "the Java child inherits it";
+  for (ZipArchive* archive : {a, b, c}) zipClose(archive);
+  EXPECT_EQ(zfiles, nullptr);
+}
+
+// Entry records: names, lookup, extra fields and where the data begins.
+TEST(ZipEntries, RecordsComeFromTheRightHeaders) {
+  ScratchDir dir;
+  std::vector<ZipItem> entries = {
+      {.name = "loc-extra", .data = "12345", .locExtra = "LLLL"},
+      {.name = "both", .data = "67890", .cenExtra = "CC", .locExtra = "LLLLLLL"},
+      {.name = "Aa", .data = "aa", .comment = "about Aa"},  // "Aa" and "BB" share a hash
+      {.name = "meta-inf/x"}, {.name = "Meta-Inf/y"}, {.name = "META-INF"},
+      {.name = "bad-signature", .data = "b"}};
+  BuiltZip zip = BuildZip(entries, "stub");
+  zip.bytes[zip.loc[6] + 3] = 9;
+  WriteFile(dir / "a.zip", zip.bytes);
+  ZipArchive* archive = zipOpen((dir / "a.zip").c_str(), nullptr);
+  ASSERT_TRUE(archive);
+  for (int32_t i : {0, 1}) {
+    ZipEntry* entry = zipGetNextEntry(archive, i);
+    ASSERT_TRUE(entry);
+    std::vector<uint8_t> extra = i == 0 ? std::vector<uint8_t>{4, 0, 'L', 'L', 'L', 'L'} : std::vector<uint8_t>{2, 0, 'C', 'C'};
+    EXPECT_EQ(entry->extra, extra);
+    EXPECT_EQ(zipReadEntry(archive, entry, (dir / "out").c_str()), 1);
+    EXPECT_EQ(ReadFile(dir / "out"), entries[static_cast<size_t>(i)].data);
+    zipFreeEntry(archive, entry);
+  }
+  EXPECT_EQ(zipGetEntry(archive, "BB"), nullptr);
+  ZipEntry* aa = zipGetEntry(archive, "Aa");
+  ASSERT_TRUE(aa);
+  EXPECT_STREQ(aa->comment, "about Aa");
+  zipFreeEntry(archive, aa);
+  EXPECT_EQ(archive->metaNames, (std::vector<std::optional<std::string>>{{"meta-inf/x"}, {"Meta-Inf/y"}}));
+  EXPECT_EQ(zipGetNextEntry(archive, 6), nullptr);
+  EXPECT_STREQ(archive->message, "invalid LOC header (bad signature)");
+  EXPECT_EQ(zipGetNextEntry(archive, 7), nullptr);
+  EXPECT_EQ(zipGetNextEntry(archive, -1), nullptr);
+  zipClose(archive);
+}
+
+std::string Text(size_t size) {
+  std::string text;
+  for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 977) + "\n";
+  return text.substr(0, size);
+}
+
+// An entry's content as zipReadEntry writes it: exact, or refused with at most the
+// declared size written.
+TEST(ZipContent, EntriesArriveExactlyOrAreRefused) {
+  std::string text = Text(50000), deflated = Deflate(text), small = Deflate("hello hello");
+  const std::vector<std::pair<ZipItem, bool>> kRows = {
+      {{.name = "stored", .data = "plain"}, true},
+      {{.name = "deflated", .data = text, .deflate = true}, true},
+      {{.name = "empty-deflated", .deflate = true}, true},
+      {{.name = "large stored", .data = Text(300000)}, true},
+      {{.name = "stored, wrong CRC", .data = text, .crc = Crc(text) + 1}, false},
+      {{.name = "deflated, wrong CRC", .data = text, .deflate = true, .crc = 0}, false},
+      {{.name = "empty, wrong CRC", .crc = 7}, false},
+      {{.name = "negative stored size", .cenSize = 0x80000001u}, false},
+      {{.name = "stored past the file", .data = "abc", .cenSize = 100000}, false},
+      {{.name = "stream ends short of its size", .data = text, .deflate = true, .cenSize = 50001}, false},
+      {{.name = "size understated", .data = text, .deflate = true, .cenSize = 20000}, false},
+      {{.name = "stream cut", .data = text, .method = 8, .stored = deflated.substr(0, deflated.size() / 2)}, false},
+      {{.name = "data after the stream", .data = "hello hello", .method = 8, .stored = small + std::string(5000, 'j')}, false},
+      {{.name = "garbage stream", .data = text, .method = 8, .stored = std::string(3000, '\xff')}, false},
+  };
+  ScratchDir dir;
+  std::vector<ZipItem> items;
+  for (const auto& row : kRows) items.push_back(row.first);
+  WriteFile(dir / "a.zip", BuildZip(items, "stub").bytes);
+  ZipArchive* archive = zipOpen((dir / "a.zip").c_str(), nullptr);
+  ASSERT_TRUE(archive);
+  for (int32_t i = 0; i < static_cast<int32_t>(items.size()); ++i) {
+    const auto& [item, ok] = kRows[static_cast<size_t>(i)];
+    ZipEntry* entry = zipGetNextEntry(archive, i);
+    std::string out = dir / "out";
+    EXPECT_EQ(zipReadEntry(archive, entry, out.c_str()), ok ? 1 : 0) << item.name;
+    struct stat st = {};
+    ::stat(out.c_str(), &st);  // never more than the declared size written
+    EXPECT_LE(st.st_size, std::max<int64_t>(0, static_cast<int32_t>(item.cenSize.value_or(item.data.size())))) << item.name;
+    EXPECT_TRUE(!ok || ReadFile(out) == item.data) << item.name;
+    zipFreeEntry(archive, entry);
+  }
+  zipClose(archive);
+}
+
+}  // namespace
+}  // namespace launcher::test
