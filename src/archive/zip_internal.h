@@ -48,7 +48,8 @@ class ByteView {
 // Head of the list of open archives, newest first.
 extern ZipArchive* zfiles;
 
-// Marks the reader initialised; always 0.
+// The reader's set-up step, which needs nothing here; always 0. Kept because the zip
+// reader's interface is specified whole.
 int initializeZip();
 // Reads exactly count bytes; 0, or -1 as soon as a read returns 0 or fails.
 int readFully(int fd, void* buffer, int64_t count);

@@ -11,14 +11,7 @@ namespace launcher {
 
 ZipArchive* zfiles = nullptr;
 
-namespace {
-bool inited = false;
-}  // namespace
-
-int initializeZip() {
-  inited = true;
-  return 0;
-}
+int initializeZip() { return 0; }
 
 int readFully(int fd, void* buffer, int64_t count) {
   auto* cursor = static_cast<uint8_t*>(buffer);

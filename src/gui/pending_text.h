@@ -15,7 +15,7 @@ std::string FormatAfterPending(std::string& pending, int& formatted, const char*
 // 1 when the text ends in a line feed, the only texts that are shown.
 bool EndsLine(const std::string& text);
 
-// Writes the text unchanged (never as a format) and returns the bytes written.
+// Writes the text (never as a format) in the terminal's codeset; the bytes written.
 int WriteText(FILE* stream, const std::string& text);
 
 }  // namespace launcher

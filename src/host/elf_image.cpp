@@ -17,7 +17,7 @@ bool ReadAt(int fd, void* into, std::size_t size, uint64_t offset) {
 }
 
 // Header tables hold entries of at least the structure's size; the fields are read in the
-// host's byte order, which is the launcher's own (it reads only itself).
+// host's byte order, which is that of the launcher and of the stubs the packer reads.
 template <typename Ehdr, typename Phdr, typename Shdr>
 std::optional<uint64_t> ImageEnd(int fd) {
   Ehdr header;
@@ -50,17 +50,64 @@ std::optional<uint64_t> ImageEnd(int fd) {
   return end;
 }
 
-}  // namespace
+template <typename Ehdr, typename Shdr>
+std::optional<std::string> SectionContent(int fd, const char* name, std::size_t maxSize) {
+  Ehdr header;
+  Shdr names;
+  if (!ReadAt(fd, &header, sizeof header, 0) || header.e_shentsize < sizeof(Shdr) ||
+      header.e_shstrndx >= header.e_shnum ||
+      !ReadAt(fd, &names, sizeof names,
+              header.e_shoff + uint64_t{header.e_shstrndx} * header.e_shentsize)) {
+    return std::nullopt;
+  }
+  const std::size_t length = std::strlen(name) + 1;  // the NUL ends a matching name
+  std::string candidate(length, '\0');
+  for (unsigned i = 0; i < header.e_shnum; ++i) {
+    Shdr section;
+    if (!ReadAt(fd, &section, sizeof section, header.e_shoff + uint64_t{i} * header.e_shentsize)) {
+      return std::nullopt;
+    }
+    if (!ReadAt(fd, candidate.data(), length, uint64_t{names.sh_offset} + section.sh_name) ||
+        std::memcmp(candidate.data(), name, length) != 0) {
+      continue;
+    }
+    if (section.sh_size > maxSize) return std::nullopt;
+    std::string content(static_cast<std::size_t>(section.sh_size), '\0');
+    if (!ReadAt(fd, content.data(), content.size(), section.sh_offset)) return std::nullopt;
+    return content;
+  }
+  return std::nullopt;
+}
 
-std::optional<uint64_t> ElfImageSize(const char* path) {
+// An ELF file opened for reading, with its class (ELFCLASS32 or ELFCLASS64).
+UniqueFd OpenElf(const char* path, unsigned char* elfClass) {
   UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
   unsigned char ident[EI_NIDENT];
   if (!fd.valid() || !ReadAt(fd.get(), ident, sizeof ident, 0) ||
       std::memcmp(ident, ELFMAG, SELFMAG) != 0) {
-    return std::nullopt;
+    return UniqueFd();
   }
-  if (ident[EI_CLASS] == ELFCLASS64) return ImageEnd<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(fd.get());
-  if (ident[EI_CLASS] == ELFCLASS32) return ImageEnd<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(fd.get());
+  *elfClass = ident[EI_CLASS];
+  return fd;
+}
+
+}  // namespace
+
+std::optional<uint64_t> ElfImageSize(const char* path) {
+  unsigned char elfClass = 0;
+  UniqueFd fd = OpenElf(path, &elfClass);
+  if (!fd.valid()) return std::nullopt;
+  if (elfClass == ELFCLASS64) return ImageEnd<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(fd.get());
+  if (elfClass == ELFCLASS32) return ImageEnd<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(fd.get());
+  return std::nullopt;
+}
+
+std::optional<std::string> ElfSection(const char* path, const char* name, std::size_t maxSize) {
+  unsigned char elfClass = 0;
+  UniqueFd fd = OpenElf(path, &elfClass);
+  if (!fd.valid()) return std::nullopt;
+  if (elfClass == ELFCLASS64) return SectionContent<Elf64_Ehdr, Elf64_Shdr>(fd.get(), name, maxSize);
+  if (elfClass == ELFCLASS32) return SectionContent<Elf32_Ehdr, Elf32_Shdr>(fd.get(), name, maxSize);
   return std::nullopt;
 }
 

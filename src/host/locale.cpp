@@ -119,12 +119,6 @@ const char* UpdateLocale() {
   return locale;
 }
 
-const char* ResetLocale() {
-  std::free(locale);
-  locale = ComputeTag("");
-  return locale;
-}
-
 const char* GetTerminalCodeset() {
   GetLocale();
   return terminalCodeset;

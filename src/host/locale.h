@@ -20,9 +20,6 @@ const char* GetLocale();
 // toolkit's fallback to "C", the tag is "en").
 const char* UpdateLocale();
 
-// Frees the cached tag and computes it again from the environment, as the first call does.
-const char* ResetLocale();
-
 // The codeset of the locale that the environment named ("UTF-8" for es_ES.UTF-8), taken
 // before the process locale is cut to its legacy base: what the terminal expects.
 const char* GetTerminalCodeset();

@@ -11,7 +11,6 @@
 #include "host/paths.h"
 #include "host/self_location.h"
 #include "messages/output.h"
-#include "runtime/caches.h"
 #include "runtime/version.h"
 
 namespace launcher {
@@ -98,8 +97,6 @@ void SearchPath(Candidates* found) {
 }
 
 }  // namespace
-
-void ForgetBundledJREPath() { bundledJREPath.reset(); }
 
 const char* GetArch() { return "i386"; }
 

@@ -19,7 +19,6 @@
 #include "messages/convert.h"
 #include "messages/output.h"
 #include "messages/profile.h"
-#include "runtime/caches.h"
 
 extern char** environ;
 
@@ -73,11 +72,6 @@ std::vector<char*> ChildEnvironment(std::string* setting) {
 }
 
 }  // namespace
-
-void ForgetRuntimeCaches() {
-  bundledLibPath.reset();
-  ForgetBundledJREPath();
-}
 
 int CheckJavaClassFile() {
   const char* applicationHome = GetApplicationHome();

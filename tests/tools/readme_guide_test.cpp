@@ -45,6 +45,17 @@ TEST(ReadmeGuide, ItsCommandsBuildPackAndRunAnInstaller) {
   EXPECT_NE(run.out.find("Installed " + dir.path() + "/hello/installed/hello.txt with Java "),
             std::string::npos) << run.out;
   EXPECT_EQ(ReadFile(dir / "hello/installed/hello.txt"), "Hello!\n");
+
+  // The guide's other runtime: Debian's JDK whole, whose links into /etc must be stored as
+  // files. The launcher never takes an installed Java 17, so a run is the bundled one's.
+  const std::string jdk = "/usr/lib/jvm/java-17-openjdk-amd64";
+  if (!Exists(jdk + "/release")) return;
+  options.argv = {"/bin/bash", "-euo", "pipefail", "-c",
+                  "\"$BUILD/mkinstaller\" --jre " + jdk + " -o hello/setup17 hello/payload\n"
+                  "hello/setup17 -silent hello/answers.properties\n"};
+  run = test::Run(options);
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("hello.txt with Java 17."), std::string::npos) << run.out << run.err;
 }
 
 }  // namespace
