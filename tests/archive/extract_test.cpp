@@ -78,6 +78,8 @@ const Row kRows[] = {
      1, Tree{{"/a", "<dir>"}, {"/a/x", "x"}}},
     {"512 levels", {{.name = Deep(512), .data = "deep"}}, 1, std::nullopt},
     {"513 levels, beyond the clean-up", {{.name = Deep(513), .data = "deep"}}, 0, {}},
+    {"stored content not matching its CRC", {{.name = "first", .data = "1"}, {.name = "s", .data = "s", .crc = 1}},
+     0, Tree{{"/first", "1"}, {"/s", "s"}}},
     {"directory entry with content CRC", {{.name = "first", .data = "1"}, {.name = "dir/", .crc = 1}}, 0, Tree{{"/first", "1"}}},
     {"unreadable local header ends the walk", {{.name = "first", .data = "1"}, {.name = "second", .data = "2"},
       {.name = "third", .data = "3"}}, 0, Tree{{"/first", "1"}},

@@ -192,6 +192,8 @@ const Refusal kRefusals[] = {
      {}, "setup", "link to nothing"},
     {"link to a directory", [](const ScratchDir& d) { symlink("product", (d / "payload/loop").c_str()); },
      {}, "setup", "link to a directory"},
+    {"special file", [](const ScratchDir& d) { mkfifo((d / "payload/fifo").c_str(), 0644); }, {}, "setup",
+     "neither a regular file"},
     {"runtime without bin/java",
      [](const ScratchDir& d) { WriteFile(d / "jre/lib/libjava.so", ""); }, {"--jre", "D/jre"},
      "setup", "no executable bin/java"},
@@ -218,7 +220,7 @@ TEST_F(MkinstallerTest, RefusesWhatCanOnlyFailLaterAndWritesNothing) {
                   before);
     // Back to the good inputs for the next row.
     for (const char* made : {"setup", "secret", "jre", "payload/sub", "payload/package",
-                             "payload/product/escape", "payload/dangling", "payload/loop",
+                             "payload/product/escape", "payload/dangling", "payload/loop", "payload/fifo",
                              "payload/x"}) {
       RemoveTree(dir_ / made);
     }
