@@ -2,6 +2,7 @@
 // conversion of texts to the locale's codeset.
 #include <langinfo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -19,12 +20,6 @@
 namespace launcher::test {
 namespace {
 
-int Placeholders(const std::string& text) {
-  int count = 0;
-  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) ++count;
-  return count;
-}
-
 // Every English key exists in the other languages with as many %s (the usage texts of the
 // translations leave out the minimum version); every conversion is %s; lines end in '\n'.
 TEST(Catalog, TranslationsMatchTheEnglishTexts) {
@@ -38,7 +33,7 @@ TEST(Catalog, TranslationsMatchTheEnglishTexts) {
       ASSERT_TRUE(en.count(key)) << entry.name;
       ++found;
       int shorter = key == "installusage" || (key == "uninstallusage" && prefix[9] == 'j') ? 1 : 0;
-      EXPECT_EQ(Placeholders(entry.text), Placeholders(en[key]) - shorter) << entry.name;
+      EXPECT_EQ(std::ranges::count(std::string(entry.text), '%'), std::ranges::count(en[key], '%') - shorter) << entry.name;
     }
     EXPECT_GE(found + 1, en.size()) << prefix << " lacks keys";  // Spanish has no uninstallusage
   }
@@ -65,11 +60,7 @@ TEST(Catalog, TextsComeInTheLocalesLanguageAndCodeset) {
       {"es_ES", "no such key", ""},
   };
   for (const auto& [locale, key, text] : kRows) {
-    std::string got = InChild([&] {
-      ::setenv("LC_ALL", locale, 1);
-      return GetLocalizedMessage(key);
-    });
-    EXPECT_EQ(got, text) << locale << " " << key;
+    EXPECT_EQ(InChild([&] { return ::setenv("LC_ALL", locale, 1), GetLocalizedMessage(key); }), text) << locale << " " << key;
   }
 }
 
@@ -96,10 +87,8 @@ TEST(Catalog, TerminalGetsTheCodesetTheEnvironmentNamed) {
 }
 
 TEST(Convert, TextsArriveWholeInTheTargetCodeset) {
-  std::string pairs;
-  for (int i = 0; i < 1500; ++i) pairs += "ab";
-  std::string utf16;
-  for (int i = 0; i < 1500; ++i) utf16 += std::string("a\0b\0", 4);
+  std::string pairs, utf16;
+  for (int i = 0; i < 1500; ++i) pairs += "ab", utf16 += std::string("a\0b\0", 4);
   const std::tuple<const char*, const char*, std::string> kRows[] = {
       {"\u00ab%s\u00bb S\u00ed", "ISO-8859-1", "\xab%s\xbb S\xed"},
       {"Java\u691c\u67fb\u4e2d\n", "EUC-JP", "Java\xb8\xa1\xba\xba\xc3\xe6\n"},
