@@ -118,26 +118,18 @@ TEST(ZipEntries, RecordsComeFromTheRightHeaders) {
   zipClose(archive);
 }
 
-std::string Text(size_t size) {
-  std::string text;
-  for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 977) + "\n";
-  return text.substr(0, size);
-}
-
 // An entry's content as zipReadEntry writes it: exact, or refused with at most the
 // declared size written.
 TEST(ZipContent, EntriesArriveExactlyOrAreRefused) {
-  std::string text = Text(50000), deflated = Deflate(text), small = Deflate("hello hello");
+  std::string large;
+  for (size_t i = 0; large.size() < 300000; ++i) large += "line " + std::to_string(i % 977) + "\n";
+  std::string text = large.substr(0, 50000), deflated = Deflate(text), small = Deflate("hello hello");
   const std::vector<std::pair<ZipItem, bool>> kRows = {
-      {{.name = "stored", .data = "plain"}, true},
-      {{.name = "deflated", .data = text, .deflate = true}, true},
-      {{.name = "empty-deflated", .deflate = true}, true},
-      {{.name = "large stored", .data = Text(300000)}, true},
-      {{.name = "stored, wrong CRC", .data = text, .crc = Crc(text) + 1}, false},
+      {{.name = "stored", .data = "plain"}, true}, {{.name = "deflated", .data = text, .deflate = true}, true},
+      {{.name = "empty-deflated", .deflate = true}, true}, {{.name = "large stored", .data = large}, true},
+      {{.name = "stored, wrong CRC", .data = text, .crc = Crc(text) + 1}, false}, {{.name = "empty, wrong CRC", .crc = 7}, false},
       {{.name = "deflated, wrong CRC", .data = text, .deflate = true, .crc = 0}, false},
-      {{.name = "empty, wrong CRC", .crc = 7}, false},
-      {{.name = "negative stored size", .cenSize = 0x80000001u}, false},
-      {{.name = "stored past the file", .data = "abc", .cenSize = 100000}, false},
+      {{.name = "negative stored size", .cenSize = 0x80000001u}, false}, {{.name = "stored past the file", .data = "abc", .cenSize = 100000}, false},
       {{.name = "stream ends short of its size", .data = text, .deflate = true, .cenSize = 50001}, false},
       {{.name = "size understated", .data = text, .deflate = true, .cenSize = 20000}, false},
       {{.name = "stream cut", .data = text, .method = 8, .stored = deflated.substr(0, deflated.size() / 2)}, false},

@@ -48,8 +48,7 @@ TEST(Discovery, ChoosesTheRuntimeThePreferenceOrderNames) {
       {{"a:1.4.2", "app/package/jre:0"}, "{d}/a", "", "app/package/jre"},
       {{"a:1.4.2:jdk", "app/package/jre:0"}, "", "{d}/a/jre/bin", "a/jre"},
       {{"app/package/jre:0:jdk", "a:1.4.2:jdk"}, "", "{d}/a/jre/bin", "app/package/jre"},
-      {{"a:1.4.2", "b:1.6", "c:1.5"}, "{d}/a", "{d}/b/bin:{d}/c/bin", "b"},
-      {{"a:1.6", "b:1.6"}, "{d}/a", "{d}/b/bin", "b"},
+      {{"a:1.4.2", "b:1.6", "c:1.5"}, "{d}/a", "{d}/b/bin:{d}/c/bin", "b"}, {{"a:1.6", "b:1.6"}, "{d}/a", "{d}/b/bin", "b"},
       {{"a:1.6", "b:1.3"}, "", "{d}/b/bin:{d}/a/bin", "a"},
       {{"a:1.6"}, "", "bin:.:", "(none)"},  // entries without a parent of their own
   };
@@ -88,9 +87,7 @@ TEST(Upgrade, OnlyTheUsersOwnUnchangeableScriptRuns) {
   const std::pair<std::function<void()>, int> kRows[] = {
       {[&] { WriteFile(dir / "real", body, 0755); ::symlink((dir / "real").c_str(), script.c_str()); }, -1},
       {[&] { WriteFile(dir / "real", body, 0755); ::link((dir / "real").c_str(), script.c_str()); }, -1},
-      {[&] { WriteFile(script, body, 0775); }, -1},
-      {[&] { WriteFile(script, body, 0757); }, -1},
-      {[&] { MakeDirs(script); }, -1},
+      {[&] { WriteFile(script, body, 0775); }, -1}, {[&] { WriteFile(script, body, 0757); }, -1}, {[&] { MakeDirs(script); }, -1},
       {[&] { WriteFile(script, body, 0755); ::chown(script.c_str(), 65534, 65534); }, -1},
       {[&] { WriteFile(script, body, 0755); }, 7},
   };
