@@ -49,9 +49,7 @@ std::string Refused(const std::string& message) { return "Error: " + message + "
 const std::string kCorrupted = "Error: The '/{inst}' file appears to be corrupted.\n";
 const std::string kNoFiles = "Error: There are no files requiring installation.\n";
 auto java = [](Installer& in) { in.UseJava(); };
-auto javaSaying = [](std::string version) {
-  return [version](Installer& in) { in.UseJava({.version = "echo 'java version \"" + version + "\"' >&2"}); };
-};
+auto javaSaying = [](std::string v) { return [v](Installer& in) { in.UseJava({.version = "echo 'java version \"" + v + "\"' >&2"}); }; };
 // A file beside the lock path (a hard link needs the same file system) that must survive.
 std::string Victim(const Installer& in) { return WriteFile(LockPath(in.path) + ".victim", "must survive"), LockPath(in.path) + ".victim"; }
 // The working directory's name is tried in TMPDIR first, where it can't fit PATH_MAX.
@@ -60,10 +58,10 @@ void DeepTmpdirVariable(Installer& in) {
   while (in.tmp.size() < 4086) in.tmp += "/" + std::string(std::min<size_t>(200, 4086 - in.tmp.size() - 1), 'd');
   MakeDirs(in.tmp);
 }
+const rlimit kStack = [] { rlimit limit; ::getrlimit(RLIMIT_STACK, &limit); return limit; }();
 void SmallStack(Installer& in) {  // the clean-up may run in a signal handler on a small stack
   in.UseJava();
-  rlimit small;
-  ::getrlimit(RLIMIT_STACK, &small);
+  rlimit small = kStack;
   small.rlim_cur = 1 << 20;
   ::setrlimit(RLIMIT_STACK, &small);
 }
@@ -112,8 +110,6 @@ const Row kRows[] = {
 };
 
 TEST(Launcher, EndsAsEachRowSays) {
-  rlimit stack;
-  ::getrlimit(RLIMIT_STACK, &stack);
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
     Installer in(row.payload);
@@ -129,7 +125,7 @@ TEST(Launcher, EndsAsEachRowSays) {
     EXPECT_TRUE(!got.lockLeft || std::string(row.name).find("at the lock path") != std::string::npos);
     if (row.survivor) { EXPECT_EQ(ReadFile(LockPath(in.path) + row.survivor), "must survive"); }
     for (const char* suffix : {".victim", ""}) ::unlink((LockPath(in.path) + suffix).c_str());
-    ::setrlimit(RLIMIT_STACK, &stack);
+    ::setrlimit(RLIMIT_STACK, &kStack);
   }
 }
 
@@ -141,9 +137,8 @@ TEST(Launcher, PayloadLargerThanTheFreeSpaceIsRefusedWithTheNeed) {
   Installer in(BuildZip(entries).bytes);
   RunResult run = in.Run({"-console", "-tmpdir", "{tmp}"}).run;
   EXPECT_EQ(std::tie(run.exitCode, run.out), std::make_tuple(1, Status("d")));
-  std::string need = std::to_string(64 * 0xFFFFFFFFull + 11 + 9 + 13 + 100000) + " bytes are required";
   EXPECT_NE(run.err.find("not enough free disk space in the '" + in.tmp + "'"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find(need), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(std::to_string(64 * 0xFFFFFFFFull + 11 + 9 + 13 + 100000) + " bytes are required"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -9,9 +9,8 @@ namespace launcher::test {
 
 std::string Status(const std::string& letters) {
   static const std::map<char, std::string> kLines = {
-      {'d', "Checking available disk space...\n"}, {'j', "Checking Java(TM) 2 Runtime Environment...\n"},
-      {'r', "Extracting Java(TM) 2 Runtime Environment files...\n"}, {'x', "Extracting installation files...\n"},
-      {'l', "Launching Java(TM) 2 Runtime Environment...\n"}, {'c', "Deleting temporary files...\n"}};
+      {'d', "Checking available disk space...\n"}, {'j', "Checking Java(TM) 2 Runtime Environment...\n"}, {'r', "Extracting Java(TM) 2 Runtime Environment files...\n"},
+      {'x', "Extracting installation files...\n"}, {'l', "Launching Java(TM) 2 Runtime Environment...\n"}, {'c', "Deleting temporary files...\n"}};
   std::string text;
   for (char letter : letters) text += kLines.at(letter);
   return text;
@@ -65,9 +64,7 @@ std::string LauncherPath() { return LAUNCHER_BINARY_DIR "/launcher"; }
 std::string LockPath(const std::string& installer) {
   struct stat st = {};
   ::stat(installer.c_str(), &st);
-  return "/var/tmp//Setup." + std::to_string(static_cast<unsigned long>(st.st_dev)) + "." +
-         std::to_string(static_cast<unsigned long long>(st.st_ino)) + "." +
-         std::to_string(static_cast<unsigned long>(::geteuid()));
+  return "/var/tmp//Setup." + std::to_string(st.st_dev) + "." + std::to_string(st.st_ino) + "." + std::to_string(::geteuid());
 }
 
 Installer::Installer(const std::optional<std::string>& payload) {

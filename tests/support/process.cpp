@@ -43,8 +43,7 @@ Background::Background(const RunOptions& options) : timeoutSeconds_(options.time
   for (auto& entry : envStrings) envp.push_back(entry.data());
   argv.push_back(nullptr);
   envp.push_back(nullptr);
-  outFd_ = AnonymousFile();
-  errFd_ = AnonymousFile();
+  outFd_ = AnonymousFile(), errFd_ = AnonymousFile();
   std::fflush(nullptr);
   if ((pid_ = ::fork()) < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
@@ -60,7 +59,9 @@ Background::Background(const RunOptions& options) : timeoutSeconds_(options.time
 }
 
 Background::~Background() {
-  if (!done_) ::kill(-pid_, SIGKILL), Wait();
+  if (done_) return;
+  ::kill(-pid_, SIGKILL);
+  Wait();
 }
 
 RunResult Background::Wait() {

@@ -28,8 +28,7 @@ void MakeDirs(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
   MakeDirs(path.substr(0, path.rfind('/')));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  out.close();
+  out << content << std::flush;
   if (!out || ::chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
 }
 
@@ -38,10 +37,7 @@ std::string ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool Exists(const std::string& path) {  // lstat: a dangling link exists
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
+bool Exists(const std::string& path) { struct stat st; return ::lstat(path.c_str(), &st) == 0; }
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
