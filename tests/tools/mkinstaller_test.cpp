@@ -28,9 +28,8 @@ struct MkinstallerTest : ::testing::Test {
   void SetUp() override {
     WriteFile(dir_ / "stub", ReadFile(kLauncher), 0755), WriteFile(dir_ / "payload/vantor.class", kClass8);
     WriteFile(dir_ / "payload/product/bin/tool", "#!/bin/sh\necho tool\n", 0755);
-    std::string big;
-    for (int i = 0; i < 20000; ++i) big += std::to_string(i) + "\n";
-    WriteFile(dir_ / "payload/product/data.txt", big), MakeDirs(dir_ / "payload/empty");
+    WriteFile(dir_ / "payload/product/data.txt", [] { std::string big; for (int i = 0; i < 20000; ++i) big += std::to_string(i) + "\n"; return big; }());
+    MakeDirs(dir_ / "payload/empty");
   }
 
   RunResult Pack(std::vector<std::string> args, const std::string& output, Env env = {}) {
@@ -143,8 +142,8 @@ TEST_F(MkinstallerTest, RefusesWhatCanOnlyFailLaterAndWritesNothing) {
   for (const Refusal& row : kRefusals) {
     SCOPED_TRACE(row.fault);
     if (row.prepare) row.prepare(dir_);
-    const std::string output = dir_ / row.output, written = Exists(output + "/.") ? output + "/x" : output;
-    const std::string before = Exists(written) ? ReadFile(written) : "";
+    const std::string output = dir_ / row.output, written = Exists(output + "/.") ? output + "/x" : output,
+                      before = Exists(written) ? ReadFile(written) : "";
     RunResult result = Pack(row.args, output, row.env);
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_NE(result.err.find(row.cause), std::string::npos) << result.err;
