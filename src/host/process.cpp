@@ -15,6 +15,29 @@ namespace launcher {
 
 void FlushAllStreams() { std::fflush(nullptr); }
 
+pid_t SpawnProgram(char* const* argv, char* const* envp, const SpawnOptions& options) {
+  FlushAllStreams();
+  ForkSignalGuard guard;
+  pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  guard.InChild();
+  if (int fd = options.stderrFd; fd == STDERR_FILENO) {
+    ::fcntl(fd, F_SETFD, 0);
+  } else if (fd >= 0 && ::dup2(fd, STDERR_FILENO) < 0) {
+    ::_exit(options.failureStatus);
+  }
+  if (options.closeInputOutput) {
+    ::close(STDIN_FILENO);
+    ::close(STDOUT_FILENO);
+  }
+  ::execve(argv[0], argv, envp);
+  const char* text = options.failureText;
+  std::size_t length = 0;
+  while (text[length] != '\0') ++length;
+  WriteAll(STDERR_FILENO, text, length);
+  ::_exit(options.failureStatus);
+}
+
 ForkSignalGuard::ForkSignalGuard() {
   sigset_t all;
   sigfillset(&all);

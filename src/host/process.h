@@ -47,6 +47,20 @@ class HelperThreadSignals {
 // later takes one of their numbers and receives the text meant for the terminal.
 void OpenStandardDescriptors();
 
+// How SpawnProgram sets up the child before its exec.
+struct SpawnOptions {
+  int stderrFd = -1;              // made the child's standard error when >= 0
+  bool closeInputOutput = false;  // the child runs without standard input and output
+  const char* failureText = "";   // written to standard error when the exec fails
+  int failureStatus = 127;        // the child's exit status when the exec fails
+};
+
+// The launcher's one way to start a program: flushes every stream, holds signals across
+// the fork, and runs execve(argv[0], argv, envp) in the child, which makes only
+// async-signal-safe calls before it (another thread may hold the allocator's locks). Build
+// argv, envp and the failure text before the call. The child's pid, or -1 when fork fails.
+pid_t SpawnProgram(char* const* argv, char* const* envp, const SpawnOptions& options);
+
 // waitpid(pid, status, 0), retried on EINTR; the pid, or -1 when the wait fails.
 pid_t WaitForChild(pid_t pid, int* status);
 

@@ -117,18 +117,10 @@ int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, i
   std::vector<char*> envp = ChildEnvironment(&setting);
   std::string aborted = RenderPlain(ForTerminal(GetLocalizedMessage("java_aborted")));
 
-  FlushAllStreams();
-  pid_t pid;
-  {
-    ForkSignalGuard guard;
-    pid = ::fork();
-    if (pid == 0) {
-      guard.InChild();
-      ::execve(argv[0], argv.data(), envp.data());
-      WriteAll(STDERR_FILENO, aborted.data(), aborted.size());
-      ::_exit(1);
-    }
-  }
+  SpawnOptions spawn;
+  spawn.failureText = aborted.c_str();
+  spawn.failureStatus = 1;
+  pid_t pid = SpawnProgram(argv.data(), envp.data(), spawn);
   if (pid < 0) {
     ErrorMessage("java_aborted");
     return 1;
@@ -162,16 +154,7 @@ int InvokeUpgradeTool(const char* path) {
   std::string copy = path;
   char* argv[] = {copy.data(), nullptr};
   char* envp[] = {nullptr};
-  pid_t pid;
-  {
-    ForkSignalGuard guard;
-    pid = ::fork();
-    if (pid == 0) {
-      guard.InChild();
-      ::execve(copy.c_str(), argv, envp);
-      ::_exit(127);
-    }
-  }
+  pid_t pid = SpawnProgram(argv, envp, SpawnOptions{});
   if (pid < 0) return -1;
   int status = 0;
   if (WaitForChild(pid, &status) != pid) return -1;

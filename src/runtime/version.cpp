@@ -126,25 +126,10 @@ std::optional<std::string> CheckJREVersion(const char* home) {
   char* argv[] = {program.data(), versionOption, nullptr};
   char* envp[] = {nullptr};
 
-  FlushAllStreams();
-  pid_t pid;
-  {
-    ForkSignalGuard guard;
-    pid = ::fork();
-    if (pid == 0) {
-      guard.InChild();
-      int fd = writeEnd.get();
-      if (fd == STDERR_FILENO) {
-        ::fcntl(fd, F_SETFD, 0);
-      } else if (::dup2(fd, STDERR_FILENO) < 0) {
-        ::_exit(127);
-      }
-      ::close(STDIN_FILENO);
-      ::close(STDOUT_FILENO);
-      ::execve(argv[0], argv, envp);
-      ::_exit(127);
-    }
-  }
+  SpawnOptions spawn;
+  spawn.stderrFd = writeEnd.get();
+  spawn.closeInputOutput = true;
+  pid_t pid = SpawnProgram(argv, envp, spawn);
   if (pid < 0) return std::nullopt;
 
   // With the parent's write end closed, end of file means every writer has gone.

@@ -36,18 +36,12 @@ std::string Deep(int levels) {
   return name + "f";
 }
 
-ZipItem Bomb() {  // 64 MiB of zeros declared as 1 MiB
-  return {.name = "bomb", .method = 8, .cenSize = 1u << 20, .stored = Deflate(std::string(64u << 20, '\0'), 9)};
-}
-
 // Opens bytes (written to dir/a.zip) and extracts into dir/T: all, a prefix, or all but it.
 int Unzip(const ScratchDir& dir, const std::string& bytes, const char* prefix = nullptr, bool except = false) {
   WriteFile(dir / "a.zip", bytes);
-  ZipArchive* archive = zipOpen((dir / "a.zip").c_str(), nullptr);
-  int result = !archive ? -1 : except ? UnzipFilesExcept(archive, (dir / "T").c_str(), prefix)
-                                      : UnzipFiles(archive, (dir / "T").c_str(), prefix);
-  if (archive) zipClose(archive);
-  return result;
+  ZipHandle archive(zipOpen((dir / "a.zip").c_str(), nullptr));
+  if (!archive) return -1;
+  return except ? UnzipFilesExcept(archive.get(), (dir / "T").c_str(), prefix) : UnzipFiles(archive.get(), (dir / "T").c_str(), prefix);
 }
 
 struct Row {
@@ -59,40 +53,33 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"directories and files", {{.name = "package/"}, {.name = "a/b/c", .data = "c", .deflate = true}},
-     1, Tree{{"/package", "<dir>"}, {"/a", "<dir>"}, {"/a/b", "<dir>"}, {"/a/b/c", "c"}}},
+    {"directories and files", {{.name = "package/"}, {.name = "a/b/c", .data = "c", .deflate = true}}, 1, Tree{{"/package", "<dir>"}, {"/a", "<dir>"}, {"/a/b", "<dir>"}, {"/a/b/c", "c"}}},
     {"absolute name", {{.name = "first", .data = "1"}, {.name = "/abs", .data = "x"}}, 0, Tree{{"/first", "1"}}},
     {"parent name", {{.name = "first", .data = "1"}, {.name = "../escape", .data = "x"}}, 0, Tree{{"/first", "1"}}},
     {"dot-dot alone", {{.name = "first", .data = "1"}, {.name = "..", .data = "x"}}, 0, Tree{{"/first", "1"}}},
     {"dot-dot inside", {{.name = "first", .data = "1"}, {.name = "a/../../escape", .data = "x"}}, 0, Tree{{"/first", "1"}}},
     {"dot-dot last", {{.name = "first", .data = "1"}, {.name = "a/..", .data = "x"}}, 0, Tree{{"/first", "1"}}},
     {"local name escaping", {{.name = "a", .data = "x", .locName = "../escape"}}, 0, {}},
-    {"dots that stay inside", {{.name = "..a", .data = "1"}, {.name = "a../...", .data = "2"}}, 1,
-     Tree{{"/..a", "1"}, {"/a..", "<dir>"}, {"/a../...", "2"}}},
+    {"dots that stay inside", {{.name = "..a", .data = "1"}, {.name = "a../...", .data = "2"}}, 1, Tree{{"/..a", "1"}, {"/a..", "<dir>"}, {"/a../...", "2"}}},
     {"odd bytes, a NUL and a repeated name",
      {{.name = "tab\there\x01\x1b[31m", .data = "1"}, {.name = "\xff\xfe/\x81", .data = "2"},
       {.name = "same", .data = "old"}, {.name = "same", .data = "new", .deflate = true},
       {.name = "cut", .data = "3", .locName = std::string("cut\0/../../x", 12)}},
      1, Tree{{"/tab\there\x01\x1b[31m", "1"}, {"/\xff\xfe", "<dir>"}, {"/\xff\xfe/\x81", "2"}, {"/same", "new"}, {"/cut", "3"}}},
-    {"a file standing where a directory must be", {{.name = "a", .data = "file"}, {.name = "a/x", .data = "x"}},
-     1, Tree{{"/a", "<dir>"}, {"/a/x", "x"}}},
-    {"512 levels", {{.name = Deep(512), .data = "deep"}}, 1, std::nullopt},
-    {"513 levels, beyond the clean-up", {{.name = Deep(513), .data = "deep"}}, 0, {}},
-    {"stored content not matching its CRC", {{.name = "first", .data = "1"}, {.name = "s", .data = "s", .crc = 1}},
-     0, Tree{{"/first", "1"}, {"/s", "s"}}},
+    {"a file standing where a directory must be", {{.name = "a", .data = "file"}, {.name = "a/x", .data = "x"}}, 1, Tree{{"/a", "<dir>"}, {"/a/x", "x"}}},
+    {"512 levels", {{.name = Deep(512), .data = "deep"}}, 1, {}}, {"513 levels, beyond the clean-up", {{.name = Deep(513), .data = "deep"}}, 0, {}},
+    {"stored content not matching its CRC", {{.name = "first", .data = "1"}, {.name = "s", .data = "s", .crc = 1}}, 0, Tree{{"/first", "1"}, {"/s", "s"}}},
     {"directory entry with content CRC", {{.name = "first", .data = "1"}, {.name = "dir/", .crc = 1}}, 0, Tree{{"/first", "1"}}},
-    {"unreadable local header ends the walk", {{.name = "first", .data = "1"}, {.name = "second", .data = "2"},
-      {.name = "third", .data = "3"}}, 0, Tree{{"/first", "1"}},
-     [](BuiltZip& zip) { zip.bytes[zip.loc[1] + 3] = 9; }},
-    {"two entries sharing one local header", {{.name = "one", .data = "shared"}, {.name = "two", .data = "shared"}},
-     1, Tree{{"/one", "shared"}}, [](BuiltZip& zip) { PutLE(zip.bytes, zip.cen[1] + 42, 0, 4); }},
-    {"local copies of method, CRC and sizes lie", {{.name = "lies", .data = "the directory governs", .deflate = true}},
-     1, Tree{{"/lies", "the directory governs"}},
-     [](BuiltZip& zip) {
-       PutLE(zip.bytes, zip.loc[0] + 8, 99, 2);
-       for (size_t field : {14, 18, 22}) PutLE(zip.bytes, zip.loc[0] + field, 0xFFFFFFFFu, 4);
+    {"unreadable local header ends the walk", {{.name = "first", .data = "1"}, {.name = "second", .data = "2"}, {.name = "third"}},
+     0, Tree{{"/first", "1"}}, [](BuiltZip& zip) { zip.bytes[zip.loc[1] + 3] = 9; }},
+    {"two entries sharing one local header", {{.name = "one", .data = "shared"}, {.name = "two", .data = "shared"}}, 1,
+     Tree{{"/one", "shared"}}, [](BuiltZip& zip) { PutLE(zip.bytes, zip.cen[1] + 42, 0, 4); }},
+    {"local copies of method, CRC and sizes lie", {{.name = "lies", .data = "the directory governs", .deflate = true}}, 1,
+     Tree{{"/lies", "the directory governs"}}, [](BuiltZip& zip) {
+       for (size_t field : {8, 14, 18, 22}) PutLE(zip.bytes, zip.loc[0] + field, 0xFFFFFFFFu, field == 8 ? 2 : 4);
      }},
-    {"deflate bomb understating its size", {Bomb()}, 0, std::nullopt},
+    {"deflate bomb: 64 MiB of zeros declared as 1 MiB",
+     {{.name = "bomb", .method = 8, .cenSize = 1u << 20, .stored = Deflate(std::string(64u << 20, '\0'), 9)}}, 0, {}},
 };
 
 TEST(Extract, WritesRefusesOrStopsAsEachRowSays) {
@@ -101,8 +88,7 @@ TEST(Extract, WritesRefusesOrStopsAsEachRowSays) {
     BuiltZip zip = BuildZip(row.entries, "stub");
     if (row.patch) row.patch(zip);
     EXPECT_EQ(Unzip(dir, zip.bytes), row.result) << row.name;
-    Tree tree = Collect(dir / "T");
-    EXPECT_TRUE(!row.files || tree == *row.files) << row.name;
+    EXPECT_TRUE(!row.files || Collect(dir / "T") == *row.files) << row.name;
     EXPECT_LE(ReadFile(dir / "T/bomb").size(), 1u << 20) << "written past the declared size";
     for (const std::string& name : ListDir(dir.path())) EXPECT_TRUE(name == "T" || name == "a.zip") << row.name;
   }
@@ -116,8 +102,7 @@ TEST(Extract, TheRuntimePrefixSplitsWithoutLossAndModesAre0700) {
   std::vector<ZipItem> entries = {{.name = "package/jre/bin/java", .data = "j", .deflate = true},
                                   {.name = "package/jrex", .data = "near"}};
   for (int i = 0; i < 3000; ++i) {
-    entries.push_back({.name = "d" + std::to_string(i % 17) + "/f" + std::to_string(i),
-                       .data = std::string(size_t(i * 37 % 1500), char('a' + i % 26)), .deflate = i % 3 != 0});
+    entries.push_back({"d" + std::to_string(i % 17) + "/f" + std::to_string(i), std::string(size_t(i * 37 % 1500), char('a' + i % 26)), i % 3 != 0});
   }
   std::string large;
   for (int i = 0; large.size() < 2500000; ++i) large += std::to_string(i * 7919) + ",";
@@ -143,25 +128,6 @@ TEST(Extract, TheRuntimePrefixSplitsWithoutLossAndModesAre0700) {
   for (const ZipItem& e : entries) ASSERT_EQ(tree["/" + e.name], e.data) << e.name;
   struct stat st;
   EXPECT_EQ(::stat((full / "T/d3/f3").c_str(), &st) == 0 ? st.st_mode & 0777 : 0, 0700u);
-}
-
-// Every cut and flipped byte of a valid archive ends in a refusal or a contained
-// extraction: never a crash, a hang, or a write outside the target.
-TEST(Extract, DamagedArchivesNeverCrashOrEscape) {
-  BuiltZip valid = BuildZip({{.name = "a/stored", .data = "stored data"},
-                             {.name = "a/deflated", .data = std::string(3000, 'x'), .deflate = true},
-                             {.name = "META-INF/x", .data = "m", .cenExtra = "ce", .locExtra = "loc", .comment = "c"}},
-                            "stub!", "archive comment");
-  ScratchDir dir;
-  for (size_t at = 0; at < valid.bytes.size() && !HasFailure(); ++at) {
-    for (int mask : {0, 0x01, 0x80, 0xFF}) {
-      std::string bytes = valid.bytes;
-      bytes[at] = static_cast<char>(bytes[at] ^ mask);
-      Unzip(dir, mask ? bytes : bytes.substr(0, at));
-      RemoveTree(dir / "T");
-      ASSERT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.zip"}) << at << " ^ " << mask;
-    }
-  }
 }
 
 }  // namespace

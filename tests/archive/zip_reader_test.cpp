@@ -12,13 +12,9 @@
 namespace launcher::test {
 namespace {
 
-const std::vector<ZipItem> kTwo = {{.name = "a.txt", .data = "alpha"},
-                                   {.name = "b/c.txt", .data = "gamma gamma", .deflate = true}};
+const std::vector<ZipItem> kTwo = {{.name = "a.txt", .data = "alpha"}, {.name = "b/c.txt", .data = "gamma gamma", .deflate = true}};
 
-std::string Patched(BuiltZip zip, size_t at, uint32_t value, int width) {
-  PutLE(zip.bytes, at, value, width);
-  return zip.bytes;
-}
+std::string Patched(BuiltZip zip, size_t at, uint32_t value, int width) { return PutLE(zip.bytes, at, value, width), zip.bytes; }
 
 // What readCEN says of an archive: "" when it indexes the directory, else its text.
 std::string Refusal(const std::string& bytes) {
@@ -59,20 +55,17 @@ TEST(ZipOpen, EachMalformedDirectoryIsRefusedWithItsReason) {
       {BuildZip(imploded).bytes, "invalid CEN header (bad compression method)"},
       {Patched(zip, zip.cen[1] + 28, 200, 2), kHeader}, {Patched(zip, zip.cen[1] + 32, 1, 2), kHeader},
       {BuildZip(many, "#").bytes, "too many entries in ZIP file"},
+      {BuildZip({many.begin(), many.end() - 1}, "#").bytes, ""},
   };
   for (const auto& [bytes, text] : kRows) EXPECT_EQ(Refusal(bytes), text) << "expected: " << text;
-  many.pop_back();
-  EXPECT_EQ(Refusal(BuildZip(many, "#").bytes), "") << "65534 entries are allowed";
-  for (size_t length = 0; length < 70; ++length) {  // the END header at every alignment of the search
-    EXPECT_EQ(Refusal(BuildZip(kTwo, "#!", std::string(length, 'c')).bytes), "") << length;
-  }
+  // The END header at every alignment of the search.
+  for (size_t n = 0; n < 70; ++n) EXPECT_EQ(Refusal(BuildZip(kTwo, "#!", std::string(n, 'c')).bytes), "") << n;
 }
 
 TEST(ZipOpen, FileOver2GiBIsRefusedAndChangedFilesAreNotShared) {
   ScratchDir dir;
-  std::string path = dir / "big";
+  std::string path = dir / "big", bytes = BuildZip(kTwo).bytes;
   WriteFile(path, "");
-  std::string bytes = BuildZip(kTwo).bytes;
   int fd = ::open(path.c_str(), O_WRONLY);
   ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), int64_t{1} << 31), static_cast<ssize_t>(bytes.size()));
   ::close(fd);
@@ -83,9 +76,8 @@ TEST(ZipOpen, FileOver2GiBIsRefusedAndChangedFilesAreNotShared) {
   EXPECT_EQ(code, kZipCannotOpen);
 
   WriteFile(path, bytes);
-  ZipArchive* a = zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, 7);
-  ZipArchive* b = zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, 8);
-  ZipArchive* c = zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, 8);
+  auto open = [&](int64_t time) { return zipOpenGeneric(path.c_str(), nullptr, O_RDONLY, time); };
+  ZipArchive *a = open(7), *b = open(8), *c = open(8);
   ASSERT_TRUE(a && b);
   EXPECT_NE(a, b) << "a file with another time stamp reuses the old index";
   EXPECT_EQ(b, c);
@@ -97,12 +89,10 @@ TEST(ZipOpen, FileOver2GiBIsRefusedAndChangedFilesAreNotShared) {
 // Entry records: names, lookup, extra fields and where the data begins.
 TEST(ZipEntries, RecordsComeFromTheRightHeaders) {
   ScratchDir dir;
-  std::vector<ZipItem> entries = {
-      {.name = "loc-extra", .data = "12345", .locExtra = "LLLL"},
+  std::vector<ZipItem> entries = {{.name = "loc-extra", .data = "12345", .locExtra = "LLLL"},
       {.name = "both", .data = "67890", .cenExtra = "CC", .locExtra = "LLLLLLL"},
       {.name = "Aa", .data = "aa", .comment = "about Aa"},  // "Aa" and "BB" share a hash
-      {.name = "meta-inf/x"}, {.name = "Meta-Inf/y"}, {.name = "META-INF"},
-      {.name = "bad-signature", .data = "b"}};
+      {.name = "meta-inf/x"}, {.name = "Meta-Inf/y"}, {.name = "META-INF"}, {.name = "bad-signature", .data = "b"}};
   BuiltZip zip = BuildZip(entries, "stub");
   zip.bytes[zip.loc[6] + 3] = 9;
   WriteFile(dir / "a.zip", zip.bytes);
@@ -111,8 +101,7 @@ TEST(ZipEntries, RecordsComeFromTheRightHeaders) {
   for (int32_t i : {0, 1}) {
     ZipEntry* entry = zipGetNextEntry(archive, i);
     ASSERT_TRUE(entry);
-    std::vector<uint8_t> extra = i == 0 ? std::vector<uint8_t>{4, 0, 'L', 'L', 'L', 'L'} : std::vector<uint8_t>{2, 0, 'C', 'C'};
-    EXPECT_EQ(entry->extra, extra);
+    EXPECT_EQ(entry->extra, (i == 0 ? std::vector<uint8_t>{4, 0, 'L', 'L', 'L', 'L'} : std::vector<uint8_t>{2, 0, 'C', 'C'}));
     EXPECT_EQ(zipReadEntry(archive, entry, (dir / "out").c_str()), 1);
     EXPECT_EQ(ReadFile(dir / "out"), entries[static_cast<size_t>(i)].data);
     zipFreeEntry(archive, entry);
@@ -125,31 +114,22 @@ TEST(ZipEntries, RecordsComeFromTheRightHeaders) {
   EXPECT_EQ(archive->metaNames, (std::vector<std::optional<std::string>>{{"meta-inf/x"}, {"Meta-Inf/y"}}));
   EXPECT_EQ(zipGetNextEntry(archive, 6), nullptr);
   EXPECT_STREQ(archive->message, "invalid LOC header (bad signature)");
-  EXPECT_EQ(zipGetNextEntry(archive, 7), nullptr);
-  EXPECT_EQ(zipGetNextEntry(archive, -1), nullptr);
+  for (int32_t i : {7, -1}) EXPECT_EQ(zipGetNextEntry(archive, i), nullptr);
   zipClose(archive);
-}
-
-std::string Text(size_t size) {
-  std::string text;
-  for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 977) + "\n";
-  return text.substr(0, size);
 }
 
 // An entry's content as zipReadEntry writes it: exact, or refused with at most the
 // declared size written.
 TEST(ZipContent, EntriesArriveExactlyOrAreRefused) {
-  std::string text = Text(50000), deflated = Deflate(text), small = Deflate("hello hello");
+  std::string large;
+  for (size_t i = 0; large.size() < 300000; ++i) large += "line " + std::to_string(i % 977) + "\n";
+  std::string text = large.substr(0, 50000), deflated = Deflate(text), small = Deflate("hello hello");
   const std::vector<std::pair<ZipItem, bool>> kRows = {
-      {{.name = "stored", .data = "plain"}, true},
-      {{.name = "deflated", .data = text, .deflate = true}, true},
-      {{.name = "empty-deflated", .deflate = true}, true},
-      {{.name = "large stored", .data = Text(300000)}, true},
-      {{.name = "stored, wrong CRC", .data = text, .crc = Crc(text) + 1}, false},
+      {{.name = "stored", .data = "plain"}, true}, {{.name = "deflated", .data = text, .deflate = true}, true},
+      {{.name = "empty-deflated", .deflate = true}, true}, {{.name = "large stored", .data = large}, true},
+      {{.name = "stored, wrong CRC", .data = text, .crc = Crc(text) + 1}, false}, {{.name = "empty, wrong CRC", .crc = 7}, false},
       {{.name = "deflated, wrong CRC", .data = text, .deflate = true, .crc = 0}, false},
-      {{.name = "empty, wrong CRC", .crc = 7}, false},
-      {{.name = "negative stored size", .cenSize = 0x80000001u}, false},
-      {{.name = "stored past the file", .data = "abc", .cenSize = 100000}, false},
+      {{.name = "negative stored size", .cenSize = 0x80000001u}, false}, {{.name = "stored past the file", .data = "abc", .cenSize = 100000}, false},
       {{.name = "stream ends short of its size", .data = text, .deflate = true, .cenSize = 50001}, false},
       {{.name = "size understated", .data = text, .deflate = true, .cenSize = 20000}, false},
       {{.name = "stream cut", .data = text, .method = 8, .stored = deflated.substr(0, deflated.size() / 2)}, false},
@@ -162,10 +142,10 @@ TEST(ZipContent, EntriesArriveExactlyOrAreRefused) {
   WriteFile(dir / "a.zip", BuildZip(items, "stub").bytes);
   ZipArchive* archive = zipOpen((dir / "a.zip").c_str(), nullptr);
   ASSERT_TRUE(archive);
+  std::string out = dir / "out";
   for (int32_t i = 0; i < static_cast<int32_t>(items.size()); ++i) {
     const auto& [item, ok] = kRows[static_cast<size_t>(i)];
     ZipEntry* entry = zipGetNextEntry(archive, i);
-    std::string out = dir / "out";
     EXPECT_EQ(zipReadEntry(archive, entry, out.c_str()), ok ? 1 : 0) << item.name;
     struct stat st = {};
     ::stat(out.c_str(), &st);  // never more than the declared size written

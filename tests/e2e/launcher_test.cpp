@@ -28,19 +28,11 @@ std::string Damaged(int how, bool runtime = false) {
   if (how == 1) zip.bytes[cen + 16] ^= 1;                           // recorded CRC-32
   if (how == 2) zip.bytes[loc + 30 + entries[2].name.size()] ^= 1;  // a data byte
   if (how == 3) {  // the local header points into the archive comment, cut after 20 bytes
-    std::string head = zip.bytes.substr(loc, 20);
     PutLE(zip.bytes, zip.end + 20, 20, 2);
     PutLE(zip.bytes, cen + 42, static_cast<uint32_t>(zip.bytes.size()), 4);
-    zip.bytes += head;
+    zip.bytes += zip.bytes.substr(loc, 20);
   }
   return zip.bytes;
-}
-
-// The working directory's name is tried in TMPDIR first, where it can't fit PATH_MAX.
-void DeepTmpdirVariable(Installer& in) {
-  in.tmp = in.dir + "/deep";  // where the run may leave something: nowhere
-  while (in.tmp.size() < 4086) in.tmp += "/" + std::string(std::min<size_t>(200, 4086 - in.tmp.size() - 1), 'd');
-  MakeDirs(in.tmp);
 }
 
 struct Row {
@@ -51,99 +43,91 @@ struct Row {
   std::string out, err;
   size_t left = 0;  // entries left in the temporary directory (a failure keeps its own)
   std::function<void(Installer&)> prepare = {};
-  std::map<std::string, std::string> files = {};  // files that must hold this afterwards
+  const char* survivor = nullptr;  // a file beside the lock path that must still hold "must survive"
 };
 
-std::string Standard(const std::vector<ZipItem>& more = {}) {
+const std::string kStandard = BuildZip(StandardPayload()).bytes;
+std::string Plus(const ZipItem& more) {
   std::vector<ZipItem> entries = StandardPayload();
-  entries.insert(entries.end(), more.begin(), more.end());
+  entries.push_back(more);
   return BuildZip(entries).bytes;
 }
 std::string Refused(const std::string& message) { return "Error: " + message + "\n" + kUsage; }
 const std::string kCorrupted = "Error: The '/{inst}' file appears to be corrupted.\n";
+const std::string kNoFiles = "Error: There are no files requiring installation.\n";
 auto java = [](Installer& in) { in.UseJava(); };
+auto javaSaying = [](std::string version) {
+  return [version](Installer& in) { in.UseJava({.version = "echo 'java version \"" + version + "\"' >&2"}); };
+};
 // A file beside the lock path (a hard link needs the same file system) that must survive.
 std::string Victim(const Installer& in) {
   WriteFile(LockPath(in.path) + ".victim", "must survive");
   return LockPath(in.path) + ".victim";
 }
-std::string Deep(int levels) {
+// The working directory's name is tried in TMPDIR first, where it can't fit PATH_MAX.
+void DeepTmpdirVariable(Installer& in) {
+  in.tmp = in.dir + "/deep";  // where the run may leave something: nowhere
+  while (in.tmp.size() < 4086) in.tmp += "/" + std::string(std::min<size_t>(200, 4086 - in.tmp.size() - 1), 'd');
+  MakeDirs(in.tmp);
+}
+void SmallStack(Installer& in) {  // the clean-up may run in a signal handler on a small stack
+  in.UseJava();
+  rlimit small;
+  ::getrlimit(RLIMIT_STACK, &small);
+  small.rlim_cur = 1 << 20;
+  ::setrlimit(RLIMIT_STACK, &small);
+}
+std::string Deep() {  // 512 levels
   std::string name;
-  while (--levels > 0) name += "d/";
+  for (int i = 1; i < 512; ++i) name += "d/";
   return name + "f";
 }
-auto javaSaying = [](std::string version) {
-  return [version](Installer& in) { in.UseJava({.version = "echo 'java version \"" + version + "\"' >&2"}); };
-};
 
 const Row kRows[] = {
-    {"help is refused or mistaken", Standard(), {"-console", "-help", "-bogus"}, 0, "", kUsage},
-    {"-h is not help", Standard(), {"-h"}, 0, "", kUsage},
-    {"-silent without file", Standard(), {"-silent"}, 1, "", Refused("'-silent' must be followed by a file name.")},
-    {"-savestate without file", Standard(), {"-console", "-savestate"}, 1, "",
-     Refused("'-savestate' must be followed by a file name.")},
-    {"-javahome without directory", Standard(), {"-javahome"}, 1, "",
-     Refused("'-javahome' must be followed by a Java(TM) installation directory.")},
-    {"-tmpdir without directory", Standard(), {"-tmpdir"}, 1, "", Refused("'-tmpdir' must be followed by a writable directory.")},
-    {"-tmpdir naming a file", Standard(), {"-tmpdir", "{inst}"}, 1, "", Refused("'{inst}' is not a writable directory.")},
-    {"option names are case-blind", Standard(), {"-Console"}, 1, "", Refused("'-Console' is not a valid argument.")},
-    {"options are abbreviated", Standard(), {"-d"}, 1, "", Refused("'-d' is not a valid argument.")},
-    {"a stray word is taken", Standard(), {"-console", "stray"}, 1, "", Refused("'stray' is not a valid argument.")},
-    {"parse goes on past an error", Standard(), {"-bogus", "-help"}, 1, "", Refused("'-bogus' is not a valid argument.")},
-    {"graphical mode without display", Standard(), {}, 1, "Connecting to X11 server ':0.0'.\n",
+    {"help is refused or mistaken", kStandard, {"-console", "-help", "-bogus"}, 0, "", kUsage},
+    {"-h is not help", kStandard, {"-h"}, 0, "", kUsage},
+    {"-silent without file", kStandard, {"-silent"}, 1, "", Refused("'-silent' must be followed by a file name.")},
+    {"-savestate without file", kStandard, {"-console", "-savestate"}, 1, "", Refused("'-savestate' must be followed by a file name.")},
+    {"-javahome without directory", kStandard, {"-javahome"}, 1, "", Refused("'-javahome' must be followed by a Java(TM) installation directory.")},
+    {"-tmpdir without directory", kStandard, {"-tmpdir"}, 1, "", Refused("'-tmpdir' must be followed by a writable directory.")},
+    {"-tmpdir naming a file", kStandard, {"-tmpdir", "{inst}"}, 1, "", Refused("'{inst}' is not a writable directory.")},
+    {"option names are case-blind", kStandard, {"-Console"}, 1, "", Refused("'-Console' is not a valid argument.")},
+    {"options are abbreviated", kStandard, {"-d"}, 1, "", Refused("'-d' is not a valid argument.")},
+    {"a stray word is taken", kStandard, {"-console", "stray"}, 1, "", Refused("'stray' is not a valid argument.")},
+    {"parse goes on past an error", kStandard, {"-bogus", "-help"}, 1, "", Refused("'-bogus' is not a valid argument.")},
+    {"graphical mode without display", kStandard, {}, 1, "Connecting to X11 server ':0.0'.\n",
      "Error: Cannot connect to X11 server ':0.0'.\nCheck that the DISPLAY environment variable is correctly set or try\n"
      "rerunning this application with the following usage:\n    'setup' -console\n"},
-    {"no runtime anywhere", Standard(), {"-console", "-tmpdir", "{tmp}"}, 1, Status("djr"), NoJava(), 1},
-    {"relative -javahome named unresolved", Standard(), {"-console", "-javahome", "inst"}, 1, Status("djr"),
-     NoJava("{dir}/inst"), 1},
-    {"unsupported version chosen", Standard(), {"-console", "-javahome", "{java}"}, 1, Status("djr"), NoJava("{java}"),
-     1, javaSaying("1.3.1")},
-    {"near-miss version 1.4 chosen", Standard(), {"-console"}, 1, Status("djr"), NoJava(), 1, javaSaying("1.4")},
-    {"probe killed by a signal trusted", Standard(), {"-console"}, 1, Status("djr"), NoJava(), 1,
-     [](Installer& in) { in.UseJava({.version = "echo 'java version \"1.5\"' >&2; kill -9 $$"}); }},
-    {"working directory name not made, or named relative", Standard(), {"-console", "-tmpdir", "inst"}, 1, Status("d"),
+    {"no runtime anywhere", kStandard, {"-console", "-tmpdir", "{tmp}"}, 1, Status("djr"), NoJava(), 1},
+    {"relative -javahome named unresolved", kStandard, {"-console", "-javahome", "inst"}, 1, Status("djr"), NoJava("{dir}/inst"), 1},
+    {"unsupported version chosen", kStandard, {"-console", "-javahome", "{java}"}, 1, Status("djr"), NoJava("{java}"), 1, javaSaying("1.3.1")},
+    {"near-miss version 1.4 chosen", kStandard, {"-console"}, 1, Status("djr"), NoJava(), 1, javaSaying("1.4")},
+    {"probe killed by a signal trusted", kStandard, {"-console"}, 1, Status("djr"), NoJava(), 1, [](Installer& in) { in.UseJava({.version = "echo 'java version \"1.5\"' >&2; kill -9 $$"}); }},
+    {"working directory name not made, or named relative", kStandard, {"-console", "-tmpdir", "inst"}, 1, Status("d"),
      "Error: The '{dir}/inst' temporary directory is not a writable directory.\nTry rerunning this application with "
      "the following usage:\n    'setup' -tmpdir <temporary directory>\n", 0, DeepTmpdirVariable},
-    {"entry escaping the working directory", Standard({{.name = "../escaped", .data = "x"}}), {"-console"}, 1,
-     Status("djrx"), kCorrupted, 1, java},
-    {"payload without main class", BuildZip({{.name = "package/PackageFormat.jar", .data = "j"}}).bytes, {"-console"},
-     1, Status("djrxlc"), "Error: There are no files requiring installation.\n", 0, java},
+    {"entry escaping the working directory", Plus({.name = "../escaped", .data = "x"}), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
+    {"payload without main class", BuildZip({{.name = "package/PackageFormat.jar", .data = "j"}}).bytes, {"-console"}, 1, Status("djrxlc"), kNoFiles, 0, java},
     {"unreadable local header ends the walk", Damaged(0), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
     {"recorded CRC-32 not checked", Damaged(1), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
     {"flipped data byte not checked", Damaged(2), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
     {"archive ending inside a local header", Damaged(3), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
-    {"download cut in half taken for a stub without payload", Standard().substr(0, Standard().size() / 2), {"-console"},
-     1, Status("d"), kCorrupted, 1, java},
-    {"download cut 30 bytes short taken for a stub without payload", Standard().substr(0, Standard().size() - 30),
-     {"-console"}, 1, Status("d"), kCorrupted, 1, java},
+    {"download cut in half taken for a stub without payload", kStandard.substr(0, kStandard.size() / 2), {"-console"}, 1, Status("d"), kCorrupted, 1, java},
+    {"download cut 30 bytes short taken for a stub without payload", kStandard.substr(0, kStandard.size() - 30), {"-console"}, 1, Status("d"), kCorrupted, 1, java},
     {"damaged payload runtime passed over", Damaged(2, true), {"-console"}, 1, Status("djr"), kCorrupted, 1, java},
-    {"unreadable header passed over by the runtime search", Damaged(0, true), {"-console"}, 1, Status("djr"),
-     kCorrupted, 1, java},
-    {"stale lock file blocks", Standard(), {"-help"}, 0, "", kUsage, 0,
-     [](Installer& in) { WriteFile(LockPath(in.path), "left by a killed run", 0600); }},
-    {"link at the lock path followed", Standard(), {"-help"}, 0, "", kUsage, 0,
-     [](Installer& in) { ::symlink(Victim(in).c_str(), LockPath(in.path).c_str()); }, {{"@victim", "must survive"}}},
-    {"hard link at the lock path truncated", Standard(), {"-help"}, 0, "", kUsage, 0,
-     [](Installer& in) { ::link(Victim(in).c_str(), LockPath(in.path).c_str()); }, {{"@victim", "must survive"}}},
-    {"FIFO at the lock path waited for", Standard(), {"-help"}, 0, "", kUsage, 0,
-     [](Installer& in) { ::mkfifo(LockPath(in.path).c_str(), 0600); }},
-    {"another user's locked file at the lock path refuses the run", Standard(), {"-help"}, 0, "", kUsage, 0,
+    {"unreadable header passed over by the runtime search", Damaged(0, true), {"-console"}, 1, Status("djr"), kCorrupted, 1, java},
+    {"stale lock file blocks", kStandard, {"-help"}, 0, "", kUsage, 0, [](Installer& in) { WriteFile(LockPath(in.path), "left by a killed run", 0600); }},
+    {"link at the lock path followed", kStandard, {"-help"}, 0, "", kUsage, 0, [](Installer& in) { ::symlink(Victim(in).c_str(), LockPath(in.path).c_str()); }, ".victim"},
+    {"hard link at the lock path truncated", kStandard, {"-help"}, 0, "", kUsage, 0, [](Installer& in) { ::link(Victim(in).c_str(), LockPath(in.path).c_str()); }, ".victim"},
+    {"FIFO at the lock path waited for", kStandard, {"-help"}, 0, "", kUsage, 0, [](Installer& in) { ::mkfifo(LockPath(in.path).c_str(), 0600); }},
+    {"another user's locked file at the lock path refuses the run", kStandard, {"-help"}, 0, "", kUsage, 0,
      [](Installer& in) {  // python's lockf takes the same kind of lock as the launcher
        test::Run({.argv = {"/bin/sh", "-c", "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c "
                            "'import fcntl, sys, time; f = open(sys.argv[1], \"w\"); fcntl.lockf(f, fcntl.LOCK_EX); "
                            "f.write(\"must survive\"); f.flush(); time.sleep(20)' \"$0\" & "
                            "while [ \"$(cat \"$0\" 2>/dev/null)\" != \"must survive\" ]; do sleep 0.01; done", LockPath(in.path)}});
-     },
-     {{"@lock", "must survive"}}},
-    {"clean-up needing a stack as deep as the tree", BuildZip({{.name = Deep(512), .data = "deep"}}).bytes,
-     {"-console"}, 1, Status("djrxlc"), "Error: There are no files requiring installation.\n", 0,
-     [](Installer& in) {  // the clean-up may run in a signal handler on a small stack
-       in.UseJava();
-       rlimit small;
-       ::getrlimit(RLIMIT_STACK, &small);
-       small.rlim_cur = 1 << 20;
-       ::setrlimit(RLIMIT_STACK, &small);
-     }},
+     }, ""},
+    {"clean-up needing a stack as deep as the tree", BuildZip({{.name = Deep(), .data = "deep"}}).bytes, {"-console"}, 1, Status("djrxlc"), kNoFiles, 0, SmallStack},
 };
 
 TEST(Launcher, EndsAsEachRowSays) {
@@ -162,11 +146,8 @@ TEST(Launcher, EndsAsEachRowSays) {
     EXPECT_EQ(got.left.size(), row.left);
     EXPECT_FALSE(got.java.started);
     EXPECT_TRUE(!got.lockLeft || std::string(row.name).find("at the lock path") != std::string::npos);
-    for (const auto& [name, content] : row.files) {
-      std::string path = name == "@victim" ? LockPath(in.path) + ".victim" : name == "@lock" ? LockPath(in.path) : in.Expand(name);
-      EXPECT_EQ(ReadFile(path), content) << path;
-      ::unlink(path.c_str());
-    }
+    if (row.survivor) { EXPECT_EQ(ReadFile(LockPath(in.path) + row.survivor), "must survive"); }
+    ::unlink((LockPath(in.path) + ".victim").c_str());
     ::unlink(LockPath(in.path).c_str());
     ::setrlimit(RLIMIT_STACK, &stack);
   }

@@ -37,10 +37,10 @@ TEST_F(Graphical, StatusWindowIsCentredDuringTheJavaStartThenHidden) {
   EXPECT_EQ(window->y, (768 - window->height) / 2);
   EXPECT_TRUE(AwaitWindow(server.name(), false));
   EXPECT_FALSE(Exists(in.dir + "/done")) << "not hidden while the Java program runs";
-  Outcome got = in.Finish(run.Wait());
-  EXPECT_EQ(got.run.exitCode, 0);
-  EXPECT_EQ(got.run.out, "Connecting to X11 server '" + server.name() + "'.\n");
-  EXPECT_EQ(got.run.err, "");
+  RunResult got = in.Finish(run.Wait()).run;
+  EXPECT_EQ(got.exitCode, 0);
+  EXPECT_EQ(got.out, "Connecting to X11 server '" + server.name() + "'.\n");
+  EXPECT_EQ(got.err, "");
 }
 
 bool Running(pid_t pid) {
@@ -56,13 +56,12 @@ TEST_F(Graphical, ErrorBoxesHoldTheLauncherUntilDismissed) {
   for (int i = 0; i < 300 && Running(run.pid()); ++i) {
     std::vector<XWindow> windows = SetupWindows(server.name());
     std::erase_if(windows, [](const XWindow& w) { return w.instance != "Error_popup"; });  // the status window
-    if (windows.empty() || windows[0].id == dismissed) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      continue;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    bool fresh = !windows.empty() && windows[0].id != dismissed;
+    std::this_thread::sleep_for(std::chrono::milliseconds(fresh ? 500 : 100));
+    if (!fresh) continue;
     EXPECT_TRUE(Running(run.pid())) << "went on with a box up";
-    PressReturn(server.name(), windows[0]);
+    X(server.name(), {"/usr/bin/xdotool", "mousemove", "--window", windows[0].id, "10", "10"});
+    X(server.name(), {"/usr/bin/xdotool", "key", "Return"});
     dismissed = windows[0].id;
     ++boxes;
   }

@@ -28,24 +28,18 @@ class XServer {
       if ((pid_ = ::fork()) == 0) {
         ::dup2(fds[1], 5);
         std::string display = ":" + std::to_string(number);
-        ::execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", "5", "-screen", "0", "1024x768x24", "-nolisten",
-                "tcp", nullptr);
+        ::execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-displayfd", "5", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
         ::_exit(127);
       }
       ::close(fds[1]);
       char ready[16] = {};
       pollfd readable{fds[0], POLLIN, 0};
-      if (::poll(&readable, 1, 20000) == 1 && ::read(fds[0], ready, sizeof ready - 1) > 0) {
-        name_ = ":" + std::to_string(number);
-      } else if (::kill(pid_, SIGKILL) == 0) {
-        ::waitpid(pid_, nullptr, 0);
-      }
+      if (::poll(&readable, 1, 20000) == 1 && ::read(fds[0], ready, sizeof ready - 1) > 0) name_ = ":" + std::to_string(number);
+      else if (::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
       ::close(fds[0]);
     }
   }
-  ~XServer() {
-    if (!name_.empty() && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0);
-  }
+  ~XServer() { if (!name_.empty() && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0); }
   const std::string& name() const { return name_; }
 
  private:
@@ -86,11 +80,6 @@ inline std::optional<XWindow> AwaitWindow(const std::string& display, bool prese
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   return std::nullopt;
-}
-
-inline void PressReturn(const std::string& display, const XWindow& window) {
-  X(display, {"/usr/bin/xdotool", "mousemove", "--window", window.id, "10", "10"});
-  X(display, {"/usr/bin/xdotool", "key", "Return"});
 }
 
 }  // namespace launcher::test

@@ -28,14 +28,12 @@ std::string InLocale(const char* name, const std::function<std::string()>& body)
 
 TEST(Locale, TagsAndProcessLocalesAreAsTheTablesSay) {
   const std::pair<const char*, const char*> kRows[] = {
-      {"C", "en|C"}, {"es_ES", "es_ES|es_ES"}, {"de_DE@euro", "de_DE|de_DE"}, {"es_CU", "es|es_CU"},
-      {"ja_JP.eucJP", "ja_JP|ja_JP.eucJP"}, {"aa_DJ", "en|aa_DJ"}, {"japanese", "ja_JP|japanese"},
-      {"ja_JP.UTF-8", "ja_JP|ja_JP"}, {"xx_YY", "en|C"},
+      {"C", "en|C"}, {"es_ES", "es_ES|es_ES"}, {"de_DE@euro", "de_DE|de_DE"}, {"es_CU", "es|es_CU"}, {"ja_JP.eucJP", "ja_JP|ja_JP.eucJP"},
+      {"aa_DJ", "en|aa_DJ"}, {"japanese", "ja_JP|japanese"}, {"ja_JP.UTF-8", "ja_JP|ja_JP"}, {"xx_YY", "en|C"},
       {"de_LI.UTF-8", "en|C"},  // exists only in UTF-8, so the cut name is refused
   };
   for (auto [name, expected] : kRows) {
-    EXPECT_EQ(InLocale(name, [] { std::string tag = GetLocale(); return tag + "|" + std::setlocale(LC_ALL, nullptr); }),
-              expected) << name;
+    EXPECT_EQ(InLocale(name, [] { std::string tag = GetLocale(); return tag + "|" + std::setlocale(LC_ALL, nullptr); }), expected) << name;
   }
 }
 
@@ -75,9 +73,7 @@ TEST(TempDir, AcceptsOnlyWritableDirectoriesAndStoresThemAbsolute) {
     }
     // Root passes every access check: the permission case runs as user nobody.
     const passwd* nobody = ::getpwnam("nobody");
-    if (nobody && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0) {
-      report += std::to_string(SetTempDir(dir.path().c_str()));
-    }
+    if (nobody && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0) report += std::to_string(SetTempDir(dir.path().c_str()));
     return report;
   });
   EXPECT_EQ(got, "0:/var/tmp/ 0:/var/tmp/ 1:" + dir.path() + "/sub 1:" + dir.path() + "/sub 0");
@@ -119,10 +115,8 @@ TEST(SelfLocation, FindsTheExecutableAsTheShellWould) {
   WriteFile(dir / "plain/setup", "", 0644);
   MakeDirs(dir / "dirs/setup");
   const std::tuple<std::string, std::string, std::string> kRows[] = {
-      {dir / "bin/setup", "", "/" + dir / "bin/setup"}, {dir / "plain/setup", "", "(none)"},
-      {"bin/setup", dir / "dirs", dir / "bin/setup"},
-      {"setup", dir / "plain:" + dir / "dirs:" + dir / "bin", dir / "bin/setup"},
-      {"setup", "/nonexistent::" + dir / "bin", "./setup"},
+      {dir / "bin/setup", "", "/" + dir / "bin/setup"}, {dir / "plain/setup", "", "(none)"}, {"bin/setup", dir / "dirs", dir / "bin/setup"},
+      {"setup", dir / "plain:" + dir / "dirs:" + dir / "bin", dir / "bin/setup"}, {"setup", "/nonexistent::" + dir / "bin", "./setup"},
   };
   for (const auto& [name, path, expected] : kRows) {
     EXPECT_EQ(InChild([&] {

@@ -2,6 +2,7 @@
 // conversion of texts to the locale's codeset.
 #include <langinfo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -19,12 +20,6 @@
 namespace launcher::test {
 namespace {
 
-int Placeholders(const std::string& text) {
-  int count = 0;
-  for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) ++count;
-  return count;
-}
-
 // Every English key exists in the other languages with as many %s (the usage texts of the
 // translations leave out the minimum version); every conversion is %s; lines end in '\n'.
 TEST(Catalog, TranslationsMatchTheEnglishTexts) {
@@ -38,7 +33,7 @@ TEST(Catalog, TranslationsMatchTheEnglishTexts) {
       ASSERT_TRUE(en.count(key)) << entry.name;
       ++found;
       int shorter = key == "installusage" || (key == "uninstallusage" && prefix[9] == 'j') ? 1 : 0;
-      EXPECT_EQ(Placeholders(entry.text), Placeholders(en[key]) - shorter) << entry.name;
+      EXPECT_EQ(std::ranges::count(std::string(entry.text), '%'), std::ranges::count(en[key], '%') - shorter) << entry.name;
     }
     EXPECT_GE(found + 1, en.size()) << prefix << " lacks keys";  // Spanish has no uninstallusage
   }
@@ -58,18 +53,13 @@ TEST(Catalog, TranslationsMatchTheEnglishTexts) {
 TEST(Catalog, TextsComeInTheLocalesLanguageAndCodeset) {
   const std::tuple<const char*, const char*, std::string> kRows[] = {
       {"es_ES", "no_valid_arg", "Error: \xab%s\xbb no es un argumento v\xe1lido.\n"},
-      {"es_MX", "ok", "OK"},
+      {"es_MX", "ok", "OK"}, {"es_ES", "no such key", ""},
       {"ja_JP.eucJP", "checking_disk_space",
        "\xa5\xc7\xa5\xa3\xa5\xb9\xa5\xaf\xa5\xb9\xa5\xda\xa1\xbc\xa5\xb9\xa4\xce\xcd\xc6\xce\xcc\xa4\xf2\xb8\xa1\xba\xba\xc3\xe6...\n"},
       {"de_DE", "checking_disk_space", "Checking available disk space...\n"},
-      {"es_ES", "no such key", ""},
   };
   for (const auto& [locale, key, text] : kRows) {
-    std::string got = InChild([&] {
-      ::setenv("LC_ALL", locale, 1);
-      return GetLocalizedMessage(key);
-    });
-    EXPECT_EQ(got, text) << locale << " " << key;
+    EXPECT_EQ(InChild([&] { return ::setenv("LC_ALL", locale, 1), GetLocalizedMessage(key); }), text) << locale << " " << key;
   }
 }
 
@@ -96,19 +86,15 @@ TEST(Catalog, TerminalGetsTheCodesetTheEnvironmentNamed) {
 }
 
 TEST(Convert, TextsArriveWholeInTheTargetCodeset) {
-  std::string pairs;
-  for (int i = 0; i < 1500; ++i) pairs += "ab";
-  std::string utf16;
-  for (int i = 0; i < 1500; ++i) utf16 += std::string("a\0b\0", 4);
+  std::string pairs, utf16;
+  for (int i = 0; i < 1500; ++i) pairs += "ab", utf16 += std::string("a\0b\0", 4);
   const std::tuple<const char*, const char*, std::string> kRows[] = {
-      {"\u00ab%s\u00bb S\u00ed", "ISO-8859-1", "\xab%s\xbb S\xed"},
-      {"Java\u691c\u67fb\u4e2d\n", "EUC-JP", "Java\xb8\xa1\xba\xba\xc3\xe6\n"},
+      {"\u00ab%s\u00bb S\u00ed", "ISO-8859-1", "\xab%s\xbb S\xed"}, {"Java\u691c\u67fb\u4e2d\n", "EUC-JP", "Java\xb8\xa1\xba\xba\xc3\xe6\n"},
       {"\u691c", "ISO-8859-1", ""},  // not representable: nothing rather than UTF-8
       {"S\u00ed", "NO-SUCH-CODESET", "S\u00ed"},
       {"abc\xc3", "ISO-8859-1", ""},  // cut short
       {pairs.c_str(), "UTF-16LE", utf16},  // several times the first buffer
-      {"a\u00abb", "ASCII//TRANSLIT", "a<<b"},
-      {"\u691ca", "ISO-2022-JP", "\x1b$B8!\x1b(Ba"},
+      {"a\u00abb", "ASCII//TRANSLIT", "a<<b"}, {"\u691ca", "ISO-2022-JP", "\x1b$B8!\x1b(Ba"},
       {"\u691c", "ISO-2022-JP", "\x1b$B8!\x1b(B"},  // back to the initial shift state
   };
   for (const auto& [text, codeset, expected] : kRows) EXPECT_EQ(ConvertFromUtf8(text, codeset), expected) << codeset;

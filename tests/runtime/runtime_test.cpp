@@ -17,30 +17,23 @@ namespace launcher::test {
 namespace {
 
 std::string Reports(const std::string& version) { return "echo '" + version + "' >&2"; }
+std::string Java(const std::string& version) { return Reports("java version \"" + version + "\""); }
 
 // What CheckJREVersion makes of a runtime whose "-version" runs these shell lines.
 TEST(Version, OnlySupportedVersionsFromTheFirstLineAreTaken) {
   const std::pair<std::string, const char*> kRows[] = {
-      {Reports("java version \"1.4.2_04\""), "1.4.2_04"},
-      {Reports("openjdk version \"1.8.0_292\" 2021-04-20\nsecond \"1.9\""), "1.8.0_292"},
+      {Java("1.4.2_04"), "1.4.2_04"}, {Reports("openjdk version \"1.8.0_292\" 2021-04-20\nsecond \"1.9\""), "1.8.0_292"},
       {Reports("1.5.0 without quotes"), "1.5.0 without quotes"},
-      {Reports("java version \"1.4\""), "-"},      // near miss of 1.4.1
-      {Reports("java version \"1.4.0_01\""), "-"},
-      {Reports("java version \"1.10\""), "-"},
-      {Reports("java version \"17.0.2\""), "-"},
-      {Reports("java version \"1.3.1\""), "-"},
+      {Java("1.4"), "-"}, {Java("1.4.0_01"), "-"}, {Java("1.10"), "-"}, {Java("17.0.2"), "-"}, {Java("1.3.1"), "-"},
       {"echo 'java version \"1.6\"'", "-"},  // standard output is not read
-      {Reports("java version \"1.6\"") + "; exit 3", "1.6"},  // the exit status does not count
-      {Reports("java version \"1.7\"") + "; /usr/bin/head -c 1000000 /dev/zero >&2", "1.7"},
-      {Reports("java version \"1.7\"") + "; /usr/bin/sleep 30 &", "1.7"},  // holds the pipe
+      {Java("1.6") + "; exit 3", "1.6"},  // the exit status does not count
+      {Java("1.7") + "; /usr/bin/head -c 1000000 /dev/zero >&2", "1.7"}, {Java("1.7") + "; /usr/bin/sleep 30 &", "1.7"},
       // Nothing but the shell's PWD in the environment, and no standard input or output.
-      {"[ \"$(/usr/bin/env | /usr/bin/grep -cv ^PWD=)\" = 0 ] && [ ! -e /proc/$$/fd/0 ] && [ ! -e /proc/$$/fd/1 ] && " +
-       Reports("java version \"1.5\""), "1.5"},
+      {"[ \"$(/usr/bin/env | /usr/bin/grep -cv ^PWD=)\" = 0 ] && [ ! -e /proc/$$/fd/0 ] && [ ! -e /proc/$$/fd/1 ] && " + Java("1.5"), "1.5"},
   };
   ScratchDir dir;
   for (const auto& [script, expected] : kRows) {
-    std::string home = MakeFakeJava(dir.path(), {.version = script});
-    EXPECT_EQ(CheckJREVersion(home.c_str()).value_or("-"), expected) << script;
+    EXPECT_EQ(CheckJREVersion(MakeFakeJava(dir.path(), {.version = script}).c_str()).value_or("-"), expected) << script;
   }
   EXPECT_EQ(CheckJREVersion((dir / "missing").c_str()), std::nullopt);
 }
@@ -50,26 +43,22 @@ TEST(Version, OnlySupportedVersionsFromTheFirstLineAreTaken) {
 TEST(Discovery, ChoosesTheRuntimeThePreferenceOrderNames) {
   struct stat st;
   if (::stat("/usr/j2se", &st) == 0) GTEST_SKIP() << "/usr/j2se exists on this machine";
-  struct Row {
-    std::vector<std::string> runtimes;  // name:version[:jdk]; the payload's is app/package/jre
-    std::string javaHome, path, chosen;  // {d} stands for the scratch directory
-  };
-  const Row kRows[] = {
+  // Runtimes as name:version[:jdk] (the payload's is app/package/jre); {d} stands for the scratch directory.
+  const std::tuple<std::vector<std::string>, std::string, std::string, std::string> kRows[] = {
       {{"a:1.4.2", "app/package/jre:0"}, "{d}/a", "", "app/package/jre"},
       {{"a:1.4.2:jdk", "app/package/jre:0"}, "", "{d}/a/jre/bin", "a/jre"},
       {{"app/package/jre:0:jdk", "a:1.4.2:jdk"}, "", "{d}/a/jre/bin", "app/package/jre"},
-      {{"a:1.4.2", "b:1.6", "c:1.5"}, "{d}/a", "{d}/b/bin:{d}/c/bin", "b"},
-      {{"a:1.6", "b:1.6"}, "{d}/a", "{d}/b/bin", "b"},
+      {{"a:1.4.2", "b:1.6", "c:1.5"}, "{d}/a", "{d}/b/bin:{d}/c/bin", "b"}, {{"a:1.6", "b:1.6"}, "{d}/a", "{d}/b/bin", "b"},
       {{"a:1.6", "b:1.3"}, "", "{d}/b/bin:{d}/a/bin", "a"},
       {{"a:1.6"}, "", "bin:.:", "(none)"},  // entries without a parent of their own
   };
-  for (const Row& row : kRows) {
+  for (const auto& [runtimes, javaHome, path, expected] : kRows) {
     ScratchDir dir;
-    for (const std::string& spec : row.runtimes) {
+    for (const std::string& spec : runtimes) {
       size_t colon = spec.find(':'), second = spec.find(':', colon + 1);
       std::string name = spec.substr(0, colon), version = spec.substr(colon + 1, second - colon - 1);
       bool jdk = second != std::string::npos, payload = name.starts_with("app/");
-      MakeFakeJava(dir / name, {.version = Reports("java version \"" + version + "\""), .jdk = jdk && !payload});
+      MakeFakeJava(dir / name, {.version = Java(version), .jdk = jdk && !payload});
       if (jdk && payload) WriteFile(dir / "app/package/lib/tools.jar", "");
     }
     auto expand = [&](std::string text) {
@@ -78,13 +67,13 @@ TEST(Discovery, ChoosesTheRuntimeThePreferenceOrderNames) {
     };
     std::string chosen = InChild([&] {
       ::unsetenv("JAVA_HOME");
-      if (!row.javaHome.empty()) ::setenv("JAVA_HOME", expand(row.javaHome).c_str(), 1);
-      ::setenv("PATH", expand(row.path).c_str(), 1);
+      if (!javaHome.empty()) ::setenv("JAVA_HOME", expand(javaHome).c_str(), 1);
+      ::setenv("PATH", expand(path).c_str(), 1);
       ::chdir((dir / "a").c_str());
       SetApplicationHome((dir / "app").c_str());
       return GetPublicJREPath().value_or(dir / "(none)");
     });
-    EXPECT_EQ(chosen, dir / row.chosen) << row.runtimes[0] << " " << row.path;
+    EXPECT_EQ(chosen, dir / expected) << runtimes[0] << " " << path;
   }
 }
 
@@ -98,9 +87,7 @@ TEST(Upgrade, OnlyTheUsersOwnUnchangeableScriptRuns) {
   const std::pair<std::function<void()>, int> kRows[] = {
       {[&] { WriteFile(dir / "real", body, 0755); ::symlink((dir / "real").c_str(), script.c_str()); }, -1},
       {[&] { WriteFile(dir / "real", body, 0755); ::link((dir / "real").c_str(), script.c_str()); }, -1},
-      {[&] { WriteFile(script, body, 0775); }, -1},
-      {[&] { WriteFile(script, body, 0757); }, -1},
-      {[&] { MakeDirs(script); }, -1},
+      {[&] { WriteFile(script, body, 0775); }, -1}, {[&] { WriteFile(script, body, 0757); }, -1}, {[&] { MakeDirs(script); }, -1},
       {[&] { WriteFile(script, body, 0755); ::chown(script.c_str(), 65534, 65534); }, -1},
       {[&] { WriteFile(script, body, 0755); }, 7},
   };
@@ -108,11 +95,7 @@ TEST(Upgrade, OnlyTheUsersOwnUnchangeableScriptRuns) {
     RemoveTree(script);
     ::unlink((dir / "ran.env").c_str());
     plant();
-    std::string got = InChild([&] {
-      ::chdir(dir.path().c_str());
-      return std::to_string(InvokeUpgradeTool(script.c_str()));
-    });
-    EXPECT_EQ(got, std::to_string(status));
+    EXPECT_EQ(InChild([&] { return ::chdir(dir.path().c_str()), std::to_string(InvokeUpgradeTool(script.c_str())); }), std::to_string(status));
     EXPECT_EQ(Exists(dir / "ran.env"), status == 7);
   }
   EXPECT_EQ(ReadFile(dir / "ran.env"), "PWD=" + dir.path() + "\n");

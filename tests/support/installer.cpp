@@ -26,7 +26,7 @@ const char kUsage[] =
     "        put all temporary files in the specified directory\n    -id\n        print WizardID value to standard "
     "output\n    -h\n    -help\n        print this help message\n";
 
-const char kNoJavaUsage[] =
+static const char kNoJavaUsage[] =
     "This application needs version 1.4.1 or higher of the Java(TM) 2 Runtime\nEnvironment. If the required Java(TM) 2 "
     "Runtime Environment is not installed,\nyou can download it from the following website:\n    https://adoptium.net/\n"
     "Or if you already have the required Java(TM) 2 Runtime Environment\ninstalled, try rerunning this application with "
@@ -53,9 +53,7 @@ std::string MakeFakeJava(const std::string& dir, const FakeJava& java) {
 }
 
 std::string JavaRecord::Property(const std::string& name) const {
-  for (const std::string& arg : argv) {
-    if (arg.rfind("-D" + name + "=", 0) == 0) return arg.substr(name.size() + 3);
-  }
+  for (const std::string& arg : argv) if (arg.rfind("-D" + name + "=", 0) == 0) return arg.substr(name.size() + 3);
   return "";
 }
 
@@ -89,40 +87,32 @@ std::string Installer::Expand(std::string text, const JavaRecord* record) const 
   const std::pair<std::string, std::string> names[] = {
       {"{work}", record ? record->Property("java.io.tmpdir") : ""}, {"{tmp}", tmp},
       {"{java}", javaHome}, {"{inst}", path}, {"{dir}", dir}};
-  for (const auto& [name, value] : names) {
+  for (const auto& [name, value] : names)
     for (size_t at; (at = text.find(name)) != std::string::npos;) text.replace(at, name.size(), value);
-  }
   return text;
 }
 
 RunOptions Installer::Options(const std::vector<std::string>& args, const Env& env) const {
-  RunOptions options;
-  options.argv = {path};
-  for (const std::string& arg : args) options.argv.push_back(Expand(arg));
   // No runtime on PATH, English texts; tempnam prefers TMPDIR, so it points here too.
-  options.env = Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", tmp}};
+  RunOptions options{.argv = {path}, .env = Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", tmp}}};
+  for (const std::string& arg : args) options.argv.push_back(Expand(arg));
   if (!javaHome.empty()) (*options.env)["JAVA_HOME"] = javaHome;
   for (const auto& [key, value] : env) (*options.env)[key] = Expand(value);
   return options;
 }
 
 Outcome Installer::Finish(RunResult run) const {
-  Outcome outcome;
-  outcome.run = std::move(run);
-  std::string record = dir + "/jre/record";
+  Outcome outcome{.run = std::move(run), .java = {}, .left = ListDir(tmp), .lockLeft = Exists(LockPath(path))};
+  std::string record = dir + "/jre/record", argv = ReadFile(record + ".argv"), env = ReadFile(record + ".env"),
+              cwd = ReadFile(record + ".cwd");
   outcome.java.started = Exists(record + ".argv");
-  std::string argv = ReadFile(record + ".argv"), env = ReadFile(record + ".env"), entry;
-  for (size_t start = 0, end; (end = argv.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t start = 0, end; (end = argv.find('\n', start)) != std::string::npos; start = end + 1)
     outcome.java.argv.push_back(argv.substr(start, end - start));
+  for (size_t start = 0, end, eq; (end = env.find('\0', start)) != std::string::npos; start = end + 1) {
+    eq = env.find('=', start);
+    outcome.java.env[env.substr(start, eq - start)] = env.substr(eq + 1, end - eq - 1);
   }
-  for (size_t start = 0, end; (end = env.find('\0', start)) != std::string::npos; start = end + 1) {
-    entry = env.substr(start, end - start);
-    outcome.java.env[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
-  }
-  outcome.java.cwd = ReadFile(record + ".cwd");
-  if (!outcome.java.cwd.empty()) outcome.java.cwd.pop_back();
-  outcome.left = ListDir(tmp);
-  outcome.lockLeft = Exists(LockPath(path));
+  outcome.java.cwd = cwd.substr(0, cwd.find('\n'));
   return outcome;
 }
 

@@ -18,8 +18,6 @@ namespace launcher::test {
 std::string Status(const std::string& letters);
 // "Usage: 'setup' ..." as -help and every option error print it.
 extern const char kUsage[];
-// The lines that follow any "no Java found" error.
-extern const char kNoJavaUsage[];
 std::string NoJava(const std::string& where = "");  // "" or " in '<where>'"
 
 // A fake runtime. version and launch are shell lines: the answer to "-version" and what a

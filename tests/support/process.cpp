@@ -36,15 +36,13 @@ std::string Slurp(int fd) {
 
 Background::Background(const RunOptions& options) : timeoutSeconds_(options.timeoutSeconds) {
   std::vector<std::string> args = options.argv, envStrings;
-  if (options.argv0) args[0] = *options.argv0;
+  args[0] = options.argv0.value_or(args[0]);
+  for (auto& [key, value] : options.env.value_or(Env{})) envStrings.push_back(key + "=" + value);
   std::vector<char*> argv, envp;
   for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& entry : envStrings) envp.push_back(entry.data());
   argv.push_back(nullptr);
-  if (options.env) {
-    for (auto& [key, value] : *options.env) envStrings.push_back(key + "=" + value);
-    for (auto& entry : envStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-  }
+  envp.push_back(nullptr);
   outFd_ = AnonymousFile();
   errFd_ = AnonymousFile();
   std::fflush(nullptr);
@@ -62,30 +60,19 @@ Background::Background(const RunOptions& options) : timeoutSeconds_(options.time
 }
 
 Background::~Background() {
-  if (done_) return;
-  ::kill(-pid_, SIGKILL);
-  Wait();
+  if (!done_) ::kill(-pid_, SIGKILL), Wait();
 }
 
 RunResult Background::Wait() {
   done_ = true;
-  RunResult result;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds_);
   int status = 0;
-  for (;;) {
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_ || (done < 0 && errno != EINTR)) break;
-    if (!result.timedOut && std::chrono::steady_clock::now() > deadline) {
-      result.timedOut = true;
-      ::kill(-pid_, SIGKILL);
-    }
+  for (pid_t done; (done = ::waitpid(pid_, &status, WNOHANG)) != pid_ && (done >= 0 || errno == EINTR);) {
+    if (std::chrono::steady_clock::now() > deadline) ::kill(-pid_, SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  result.out = Slurp(outFd_);
-  result.err = Slurp(errFd_);
-  return result;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0, Slurp(outFd_),
+          Slurp(errFd_)};
 }
 
 }  // namespace launcher::test

@@ -21,7 +21,6 @@ struct RunOptions {
 struct RunResult {
   int exitCode = -1;  // when it exited normally, else -1
   int signal = 0;     // terminating signal, else 0
-  bool timedOut = false;
   std::string out, err;
 };
 

@@ -17,7 +17,6 @@ struct ZipItem {
   uint16_t flags = 0;
   std::optional<uint16_t> method{};     // default 0 or 8
   std::optional<uint32_t> cenSize{};    // central uncompressed size; default data.size()
-  std::optional<uint32_t> cenCompressedSize{};
   std::optional<std::string> stored{};  // the bytes written as data, when not derived from data
   std::optional<std::string> locName{};
   std::optional<uint32_t> crc{};        // default that of data
