@@ -18,12 +18,9 @@ namespace {
 std::string Damaged(int how, bool runtime = false) {
   std::vector<ZipItem> entries = StandardPayload();
   entries.insert(entries.end(), {{.name = "package/fourth", .data = "4"}, {.name = "zz/fifth", .data = "5"}});
-  if (runtime) {
-    entries.insert(entries.begin(), {{.name = "package/jre/bin/java", .data = "#!/bin/sh\n"},
-                                     {.name = "package/jre/lib/i386/libjava.so"}, {.name = "package/jre/lib/rt.jar", .data = "rt"}});
-  }
+  if (runtime) entries.insert(entries.begin(), {{.name = "package/jre/bin/java", .data = "#!/bin/sh\n"}, {.name = "package/jre/lib/i386/libjava.so"}, {.name = "package/jre/lib/rt.jar", .data = "rt"}});
   BuiltZip zip = BuildZip(entries);
-  size_t loc = zip.loc[2], cen = zip.cen[2];
+  const size_t loc = zip.loc[2], cen = zip.cen[2];
   if (how == 0) zip.bytes[loc + 3] = 5;                             // local signature
   if (how == 1) zip.bytes[cen + 16] ^= 1;                           // recorded CRC-32
   if (how == 2) zip.bytes[loc + 30 + entries[2].name.size()] ^= 1;  // a data byte
@@ -47,11 +44,7 @@ struct Row {
 };
 
 const std::string kStandard = BuildZip(StandardPayload()).bytes;
-std::string Plus(const ZipItem& more) {
-  std::vector<ZipItem> entries = StandardPayload();
-  entries.push_back(more);
-  return BuildZip(entries).bytes;
-}
+std::string Plus(const ZipItem& more) { std::vector<ZipItem> e = StandardPayload(); return e.push_back(more), BuildZip(e).bytes; }
 std::string Refused(const std::string& message) { return "Error: " + message + "\n" + kUsage; }
 const std::string kCorrupted = "Error: The '/{inst}' file appears to be corrupted.\n";
 const std::string kNoFiles = "Error: There are no files requiring installation.\n";
@@ -60,10 +53,7 @@ auto javaSaying = [](std::string version) {
   return [version](Installer& in) { in.UseJava({.version = "echo 'java version \"" + version + "\"' >&2"}); };
 };
 // A file beside the lock path (a hard link needs the same file system) that must survive.
-std::string Victim(const Installer& in) {
-  WriteFile(LockPath(in.path) + ".victim", "must survive");
-  return LockPath(in.path) + ".victim";
-}
+std::string Victim(const Installer& in) { return WriteFile(LockPath(in.path) + ".victim", "must survive"), LockPath(in.path) + ".victim"; }
 // The working directory's name is tried in TMPDIR first, where it can't fit PATH_MAX.
 void DeepTmpdirVariable(Installer& in) {
   in.tmp = in.dir + "/deep";  // where the run may leave something: nowhere
@@ -77,11 +67,7 @@ void SmallStack(Installer& in) {  // the clean-up may run in a signal handler on
   small.rlim_cur = 1 << 20;
   ::setrlimit(RLIMIT_STACK, &small);
 }
-std::string Deep() {  // 512 levels
-  std::string name;
-  for (int i = 1; i < 512; ++i) name += "d/";
-  return name + "f";
-}
+const std::string kDeep = [] { std::string name; for (int i = 1; i < 512; ++i) name += "d/"; return name + "f"; }();  // 512 levels
 
 const Row kRows[] = {
     {"help is refused or mistaken", kStandard, {"-console", "-help", "-bogus"}, 0, "", kUsage},
@@ -122,12 +108,11 @@ const Row kRows[] = {
     {"FIFO at the lock path waited for", kStandard, {"-help"}, 0, "", kUsage, 0, [](Installer& in) { ::mkfifo(LockPath(in.path).c_str(), 0600); }},
     {"another user's locked file at the lock path refuses the run", kStandard, {"-help"}, 0, "", kUsage, 0,
      [](Installer& in) {  // python's lockf takes the same kind of lock as the launcher
-       test::Run({.argv = {"/bin/sh", "-c", "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c "
-                           "'import fcntl, sys, time; f = open(sys.argv[1], \"w\"); fcntl.lockf(f, fcntl.LOCK_EX); "
-                           "f.write(\"must survive\"); f.flush(); time.sleep(20)' \"$0\" & "
-                           "while [ \"$(cat \"$0\" 2>/dev/null)\" != \"must survive\" ]; do sleep 0.01; done", LockPath(in.path)}});
-     }, ""},
-    {"clean-up needing a stack as deep as the tree", BuildZip({{.name = Deep(), .data = "deep"}}).bytes, {"-console"}, 1, Status("djrxlc"), kNoFiles, 0, SmallStack},
+       test::Run({.argv = {"/bin/sh", "-c", "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c 'import fcntl, sys, time; "
+                           "f = open(sys.argv[1], \"w\"); fcntl.lockf(f, fcntl.LOCK_EX); f.write(\"must survive\"); f.flush(); time.sleep(20)' \"$0\" & "
+                           "while [ \"$(cat \"$0\" 2>/dev/null)\" != \"must survive\" ]; do sleep 0.01; done", LockPath(in.path)}}); }, ""},
+    {"start name left unresolved", kStandard, {"-console"}, 1, "", "Error: Could not resolve the absolute path of this application.\n", 0, [](Installer& in) { in.argv0 = "setup"; }},
+    {"clean-up needing a stack as deep as the tree", BuildZip({{.name = kDeep, .data = "deep"}}).bytes, {"-console"}, 1, Status("djrxlc"), kNoFiles, 0, SmallStack},
 };
 
 TEST(Launcher, EndsAsEachRowSays) {
@@ -139,7 +124,7 @@ TEST(Launcher, EndsAsEachRowSays) {
     if (row.prepare) row.prepare(in);
     RunOptions options = in.Options(row.args);
     options.cwd = in.dir;  // relative values name entries of {dir}
-    Outcome got = in.Finish(test::Run(options));
+    const Outcome got = in.Finish(test::Run(options));
     EXPECT_EQ(got.run.exitCode, row.status);
     EXPECT_EQ(got.run.out, in.Expand(row.out));
     EXPECT_EQ(got.run.err, in.Expand(row.err));
@@ -159,23 +144,11 @@ TEST(Launcher, PayloadLargerThanTheFreeSpaceIsRefusedWithTheNeed) {
   std::vector<ZipItem> entries = StandardPayload();
   for (int i = 0; i < 64; ++i) entries.push_back({.name = std::to_string(i), .cenSize = 0xFFFFFFFFu});
   Installer in(BuildZip(entries).bytes);
-  Outcome got = in.Run({"-console", "-tmpdir", "{tmp}"});
-  EXPECT_EQ(got.run.exitCode, 1);
-  EXPECT_EQ(got.run.out, Status("d"));
+  RunResult run = in.Run({"-console", "-tmpdir", "{tmp}"}).run;
+  EXPECT_EQ(std::tie(run.exitCode, run.out), std::make_tuple(1, Status("d")));
   std::string need = std::to_string(64 * 0xFFFFFFFFull + 11 + 9 + 13 + 100000) + " bytes are required";
-  EXPECT_NE(got.run.err.find("not enough free disk space in the '" + in.tmp + "'"), std::string::npos) << got.run.err;
-  EXPECT_NE(got.run.err.find(need), std::string::npos) << got.run.err;
-}
-
-// Started by a bare name that PATH does not hold, the launcher can't find itself.
-TEST(Launcher, UnresolvableStartNameIsReportedFirst) {
-  Installer in;
-  RunOptions options = in.Options({"-console"});
-  options.argv0 = "setup";
-  RunResult run = test::Run(options);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Error: Could not resolve the absolute path of this application.\n");
+  EXPECT_NE(run.err.find("not enough free disk space in the '" + in.tmp + "'"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(need), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ std::string Installer::Expand(std::string text, const JavaRecord* record) const 
 
 RunOptions Installer::Options(const std::vector<std::string>& args, const Env& env) const {
   // No runtime on PATH, English texts; tempnam prefers TMPDIR, so it points here too.
-  RunOptions options{.argv = {path}, .env = Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", tmp}}};
+  RunOptions options{.argv = {path}, .argv0 = argv0, .env = Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", tmp}}};
   for (const std::string& arg : args) options.argv.push_back(Expand(arg));
   if (!javaHome.empty()) (*options.env)["JAVA_HOME"] = javaHome;
   for (const auto& [key, value] : env) (*options.env)[key] = Expand(value);

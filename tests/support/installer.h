@@ -58,13 +58,12 @@ class Installer {
   std::string Expand(std::string text, const JavaRecord* record = nullptr) const;
   RunOptions Options(const std::vector<std::string>& args, const Env& env = {}) const;
   Outcome Finish(RunResult run) const;
-  Outcome Run(const std::vector<std::string>& args, const Env& env = {}) const {
-    return Finish(test::Run(Options(args, env)));
-  }
+  Outcome Run(const std::vector<std::string>& args, const Env& env = {}) const { return Finish(test::Run(Options(args, env))); }
 
   ScratchDir scratch;
   std::string dir = scratch.path(), path = dir + "/inst/setup", tmp = dir + "/tmp";
   std::string javaHome;
+  std::optional<std::string> argv0;  // what the launcher sees as its start name, when not path
 };
 
 std::string LauncherPath();

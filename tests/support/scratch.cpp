@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace launcher::test {
@@ -34,12 +34,11 @@ void WriteFile(const std::string& path, const std::string& content, mode_t mode)
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool Exists(const std::string& path) {
+bool Exists(const std::string& path) {  // lstat: a dangling link exists
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
 }
