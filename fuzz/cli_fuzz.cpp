@@ -24,7 +24,7 @@ X11Functions* LoadX11(bool) { return SetPrintToConsole(1), nullptr; }
 }  // namespace launcher
 
 // putenv, rewritten in place: setenv keeps every value it ever set.
-char lcAll[8192] = "LC_ALL=";
+char lcAll[8192];
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> fields(1);
@@ -32,12 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[i]) fields.back().push_back(static_cast<char>(data[i]));
     else fields.emplace_back();
   }
-  if (fields[0].empty() || fields[0].size() > 8000) {
-    ::unsetenv("LC_ALL");
-  } else {
-    std::strcpy(lcAll + 7, fields[0].c_str());
-    ::putenv(lcAll);
-  }
+  if (fields[0].empty() || fields[0].size() > 8000) ::unsetenv("LC_ALL");
+  else ::putenv(std::strcat(std::strcpy(lcAll, "LC_ALL="), fields[0].c_str()));
   launcher::UpdateLocale();
   std::vector<const char*> argv;
   for (size_t i = 1; i < fields.size(); ++i) {
@@ -53,8 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   launcher::Arguments arguments;
   int status = -1;
   bool goOn = launcher::ParseArguments(static_cast<int>(argv.size()), argv.data(), &arguments, &status);
-  if ((!goOn && status != 0 && status != 1) || (goOn && arguments.javaHome && !launcher::IsAbsolutePath(arguments.javaHome->c_str()))) {
-    ::abort();
-  }
+  if ((!goOn && status != 0 && status != 1) || (goOn && arguments.javaHome && !launcher::IsAbsolutePath(arguments.javaHome->c_str()))) ::abort();
   return 0;
 }
