@@ -81,17 +81,13 @@ const Row kRows[] = {
     {"options are abbreviated", kStandard, {"-d"}, 1, "", Refused("'-d' is not a valid argument.")},
     {"a stray word is taken", kStandard, {"-console", "stray"}, 1, "", Refused("'stray' is not a valid argument.")},
     {"parse goes on past an error", kStandard, {"-bogus", "-help"}, 1, "", Refused("'-bogus' is not a valid argument.")},
-    {"graphical mode without display", kStandard, {}, 1, "Connecting to X11 server ':0.0'.\n",
-     "Error: Cannot connect to X11 server ':0.0'.\nCheck that the DISPLAY environment variable is correctly set or try\n"
-     "rerunning this application with the following usage:\n    'setup' -console\n"},
+    {"graphical mode without display", kStandard, {}, 1, "Connecting to X11 server ':0.0'.\n", "Error: Cannot connect to X11 server ':0.0'.\nCheck that the DISPLAY environment variable is correctly set or try\nrerunning this application with the following usage:\n    'setup' -console\n"},
     {"no runtime anywhere", kStandard, {"-console", "-tmpdir", "{tmp}"}, 1, Status("djr"), NoJava(), 1},
     {"relative -javahome named unresolved", kStandard, {"-console", "-javahome", "inst"}, 1, Status("djr"), NoJava("{dir}/inst"), 1},
     {"unsupported version chosen", kStandard, {"-console", "-javahome", "{java}"}, 1, Status("djr"), NoJava("{java}"), 1, javaSaying("1.3.1")},
     {"near-miss version 1.4 chosen", kStandard, {"-console"}, 1, Status("djr"), NoJava(), 1, javaSaying("1.4")},
     {"probe killed by a signal trusted", kStandard, {"-console"}, 1, Status("djr"), NoJava(), 1, [](Installer& in) { in.UseJava({.version = "echo 'java version \"1.5\"' >&2; kill -9 $$"}); }},
-    {"working directory name not made, or named relative", kStandard, {"-console", "-tmpdir", "inst"}, 1, Status("d"),
-     "Error: The '{dir}/inst' temporary directory is not a writable directory.\nTry rerunning this application with "
-     "the following usage:\n    'setup' -tmpdir <temporary directory>\n", 0, DeepTmpdirVariable},
+    {"working directory name not made, or named relative", kStandard, {"-console", "-tmpdir", "inst"}, 1, Status("d"), "Error: The '{dir}/inst' temporary directory is not a writable directory.\nTry rerunning this application with the following usage:\n    'setup' -tmpdir <temporary directory>\n", 0, DeepTmpdirVariable},
     {"entry escaping the working directory", Plus({.name = "../escaped", .data = "x"}), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
     {"payload without main class", BuildZip({{.name = "package/PackageFormat.jar", .data = "j"}}).bytes, {"-console"}, 1, Status("djrxlc"), kNoFiles, 0, java},
     {"unreadable local header ends the walk", Damaged(0), {"-console"}, 1, Status("djrx"), kCorrupted, 1, java},
@@ -132,8 +128,7 @@ TEST(Launcher, EndsAsEachRowSays) {
     EXPECT_FALSE(got.java.started);
     EXPECT_TRUE(!got.lockLeft || std::string(row.name).find("at the lock path") != std::string::npos);
     if (row.survivor) { EXPECT_EQ(ReadFile(LockPath(in.path) + row.survivor), "must survive"); }
-    ::unlink((LockPath(in.path) + ".victim").c_str());
-    ::unlink(LockPath(in.path).c_str());
+    for (const char* suffix : {".victim", ""}) ::unlink((LockPath(in.path) + suffix).c_str());
     ::setrlimit(RLIMIT_STACK, &stack);
   }
 }

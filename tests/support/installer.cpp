@@ -40,13 +40,9 @@ std::string NoJava(const std::string& where) {
 std::string MakeFakeJava(const std::string& dir, const FakeJava& java) {
   std::string home = java.jdk ? dir + "/jre" : dir;
   // Absolute program paths only: the version probe runs with an empty environment.
-  WriteFile(home + "/bin/java",
-            "#!/bin/sh\n"
-            "if [ \"$#\" -eq 1 ] && [ \"$1\" = -version ]; then\n" + java.version + "\nexit 0\nfi\n"
-            "r='" + dir + "/record'\n"
+  WriteFile(home + "/bin/java", "#!/bin/sh\nif [ \"$#\" -eq 1 ] && [ \"$1\" = -version ]; then\n" + java.version + "\nexit 0\nfi\nr='" + dir + "/record'\n"
             "for a in \"$0\" \"$@\"; do printf '%s\\n' \"$a\"; done > \"$r.argv\"\n"
-            "/usr/bin/env -u PWD -0 > \"$r.env\"\npwd -P > \"$r.cwd\"\n" + java.launch + "\n",
-            0755);
+            "/usr/bin/env -u PWD -0 > \"$r.env\"\npwd -P > \"$r.cwd\"\n" + java.launch + "\n", 0755);
   WriteFile(home + "/lib/i386/libjava.so", "");
   if (java.jdk) WriteFile(dir + "/lib/tools.jar", "");
   return home;
