@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -18,9 +19,8 @@ namespace {
 const char kClassPath[] = "-Djava.class.path={work}:{work}/package/PackageFormat.jar";
 
 // The launch: the mode's options, the fixed ones, the hidden switches', then the program's.
-std::vector<std::string> Argv(std::vector<std::string> mode = {"-Djava.awt.headless=true"},
-                              std::vector<std::string> after = {"vantor", "-nodisplay"},
-                              const std::string& classPath = kClassPath) {
+std::vector<std::string> Argv(const std::string& classPath = kClassPath, std::vector<std::string> mode = {"-Djava.awt.headless=true"},
+                              const std::vector<std::string>& after = {"vantor", "-nodisplay"}) {
   mode.insert(mode.begin(), "{java}/bin/java");
   mode.insert(mode.end(), {"-Djava.io.tmpdir={work}", "-Dtemp.dir={tmp}", classPath, "-Djava.endorsed.dirs=", "-Xmx256m"});
   mode.insert(mode.end(), after.begin(), after.end());
@@ -35,10 +35,10 @@ std::string UpgradeScript(const std::string& lines) {
 
 struct JavaRow {
   const char* name;  // the fault the row guards against
-  std::vector<std::string> args;
-  FakeJava java;
-  int status;
-  std::string out;
+  std::vector<std::string> args = {"-console", "-tmpdir", "{tmp}"};
+  FakeJava java = {};
+  int status = 0;
+  std::string out = Status("djrxlc");
   std::vector<std::string> argv = Argv();  // as the fake Java recorded it
   Env env = {};
   std::function<void(const Outcome&, Installer&)> check = {};
@@ -48,51 +48,37 @@ struct JavaRow {
 void PrintTo(const JavaRow& row, std::ostream* os) { *os << row.name; }
 
 const JavaRow kRows[] = {
-    {"console run loses status, options, directory or environment; an empty library path gains an element",
-     {"-console", "-tmpdir", "{tmp}"}, {.launch = "exit 3"}, 3, Status("djrxlc"), Argv(), {{"LD_LIBRARY_PATH", ""}},
-     [](const Outcome& got, Installer& in) {
+    {.name = "console run loses status, options, directory or environment; an empty library path gains an element",
+     .java = {.launch = "exit 3"}, .status = 3, .env = {{"LD_LIBRARY_PATH", ""}}, .check = [](const Outcome& got, Installer& in) {
        EXPECT_EQ(got.java.cwd, got.java.Property("java.io.tmpdir"));
-       EXPECT_EQ(got.java.env, (Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", in.tmp},
-                                    {"JAVA_HOME", in.javaHome}, {"LD_LIBRARY_PATH", got.java.cwd + "/package"}}));
+       EXPECT_EQ(got.java.env, (Env{{"PATH", "/usr/bin:/bin"}, {"LANG", "C"}, {"TMPDIR", in.tmp}, {"JAVA_HOME", in.javaHome}, {"LD_LIBRARY_PATH", got.java.cwd + "/package"}}));
      }},
-    {"silent run mixes up state files or option order",
-     {"-passwordvisible", "-silent", "a", "-debug", "-savestate", "b", "-nodomain", "-id", "-silent", "c",
-      "-noportcheck", "-id", "-tmpdir", "{tmp}"}, {}, 0, Status("djrxlc"),
-     Argv({"-Djava.awt.headless=true", "-Djava.awt.headless=true"},
-          {"-Ddebug=true", "-Dno.port.verification=true", "-Dno.domain=true", "-Dpassword.visible=true", "vantor",
-           "-nodisplay", "-noconsole", "-state", "{dir}/c", "-saveState", "{dir}/c", "-id"})},
-    {"JDK tools missing from the class path", {"-console", "-javahome", "jre", "-tmpdir", "{tmp}"}, {.jdk = true},
-     0, Status("djxlc"), Argv({"-Djava.awt.headless=true"}, {"vantor", "-nodisplay"},
-                              "-Djava.class.path={java}/lib/tools.jar:{java}/classes:{work}:{work}/package/PackageFormat.jar")},
-    {"unusable -javahome stops the search; a set library path loses its value",
-     {"-console", "-javahome", "{dir}/inst", "-tmpdir", "{tmp}"}, {}, 0, Status("djrxlc"), Argv(),
-     {{"LD_LIBRARY_PATH", "/old"}}, [](const Outcome& got, Installer&) {
-       EXPECT_EQ(got.java.env.at("LD_LIBRARY_PATH"), got.java.cwd + "/package:/old");
-     }},
-    {"stub without payload ignores the program beside it", {"-console", "-tmpdir", "{tmp}"}, {}, 0, Status("djlc"),
-     Argv({"-Djava.awt.headless=true"}, {"vantor", "-nodisplay"},
-          "-Djava.class.path=/{dir}/inst:/{dir}/inst/package/PackageFormat.jar"),
-     {}, [](const Outcome& got, Installer& in) {
-       EXPECT_EQ(got.java.cwd, in.dir + "/inst");  // started by its absolute path: "/" + that path
-       EXPECT_EQ(got.java.env.at("LD_LIBRARY_PATH"), "/" + in.dir + "/inst/package");
-     }, std::nullopt},
-    {"upgrade script not run, run elsewhere or left behind", {"-console", "-tmpdir", "{tmp}"},
-     {.launch = UpgradeScript("/usr/bin/env > ../../env; pwd -P > ../../cwd; /usr/bin/ls > ../../ls")}, 10,
-     Status("djrxlc"), Argv(), {}, [](const Outcome& got, Installer& in) {
-       // In the working directory, the files still there, without environment.
+    {.name = "silent run mixes up state files or option order",
+     .args = {"-passwordvisible", "-silent", "a", "-debug", "-savestate", "b", "-nodomain", "-id", "-silent", "c", "-noportcheck", "-id", "-tmpdir", "{tmp}"},
+     .argv = Argv(kClassPath, {"-Djava.awt.headless=true", "-Djava.awt.headless=true"}, {"-Ddebug=true", "-Dno.port.verification=true", "-Dno.domain=true",
+                  "-Dpassword.visible=true", "vantor", "-nodisplay", "-noconsole", "-state", "{dir}/c", "-saveState", "{dir}/c", "-id"})},
+    {.name = "JDK tools missing from the class path", .args = {"-console", "-javahome", "jre", "-tmpdir", "{tmp}"}, .java = {.jdk = true},
+     .out = Status("djxlc"), .argv = Argv("-Djava.class.path={java}/lib/tools.jar:{java}/classes:{work}:{work}/package/PackageFormat.jar")},
+    {.name = "unusable -javahome stops the search; a set library path loses its value", .args = {"-console", "-javahome", "{dir}/inst", "-tmpdir", "{tmp}"},
+     .env = {{"LD_LIBRARY_PATH", "/old"}}, .check = [](const Outcome& got, Installer&) { EXPECT_EQ(got.java.env.at("LD_LIBRARY_PATH"), got.java.cwd + "/package:/old"); }},
+    {.name = "stub without payload ignores the program beside it", .out = Status("djlc"),  // started by its absolute path: "/" + that path
+     .argv = Argv("-Djava.class.path=/{dir}/inst:/{dir}/inst/package/PackageFormat.jar"), .check = [](const Outcome& got, Installer& in) {
+       EXPECT_EQ(std::tie(got.java.cwd, got.java.env.at("LD_LIBRARY_PATH")), std::make_tuple(in.dir + "/inst", "/" + in.dir + "/inst/package"));
+     }, .payload = std::nullopt},
+    {.name = "upgrade script not run, run elsewhere or left behind",  // in the working directory, the files still there, without environment
+     .java = {.launch = UpgradeScript("/usr/bin/env > ../../env; pwd -P > ../../cwd; /usr/bin/ls > ../../ls")}, .status = 10, .check = [](const Outcome& got, Installer& in) {
        EXPECT_EQ(ReadFile(in.dir + "/cwd"), got.java.cwd + "\n");
        EXPECT_NE(ReadFile(in.dir + "/ls").find("vantor.class"), std::string::npos);
        EXPECT_EQ(ReadFile(in.dir + "/env").find("PATH="), std::string::npos);
      }},
-    {"closed standard descriptors reused by later files or passed on closed", {"@closed", "-console", "-tmpdir", "{tmp}"},
-     {.launch = "for f in 0 1 2; do [ -e /proc/$$/fd/$f ] && printf $f; done > ../../fds; /usr/bin/cp -a . ../../copy"},
-     0, "", Argv(), {}, [](const Outcome&, Installer& in) {
+    {.name = "closed standard descriptors reused by later files or passed on closed", .args = {"@closed", "-console", "-tmpdir", "{tmp}"},
+     .java = {.launch = "for f in 0 1 2; do [ -e /proc/$$/fd/$f ] && printf $f; done > ../../fds; /usr/bin/cp -a . ../../copy"}, .out = "",
+     .check = [](const Outcome&, Installer& in) {
        EXPECT_EQ(ReadFile(in.dir + "/fds"), "012");
        for (const ZipItem& item : StandardPayload()) EXPECT_EQ(ReadFile(in.dir + "/copy/" + item.name), item.data);
      }},
-    {"relative -tmpdir or TMPDIR handed on relative", {"-console", "-tmpdir", "tmp"},
-     {.launch = UpgradeScript("pwd -P > ../../cwd")}, 10, Status("djrxlc"), Argv(), {{"TMPDIR", "tmp"}},
-     [](const Outcome& got, Installer& in) {
+    {.name = "relative -tmpdir or TMPDIR handed on relative", .args = {"-console", "-tmpdir", "tmp"}, .java = {.launch = UpgradeScript("pwd -P > ../../cwd")},
+     .status = 10, .env = {{"TMPDIR", "tmp"}}, .check = [](const Outcome& got, Installer& in) {
        EXPECT_EQ(got.java.cwd.rfind(in.tmp + "/setup", 0), 0u) << got.java.cwd;
        EXPECT_TRUE(Exists(in.dir + "/cwd")) << "the upgrade script was not found";
      }},
@@ -110,9 +96,7 @@ TEST_P(JavaRun, EndsAsTheRowSays) {
   if (closed) options.argv.insert(options.argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"});
   options.cwd = in.dir;
   Outcome got = in.Finish(test::Run(options));
-  EXPECT_EQ(got.run.exitCode, row.status);
-  EXPECT_EQ(got.run.out, row.out);
-  EXPECT_EQ(got.run.err, "");
+  EXPECT_EQ(std::tie(got.run.exitCode, got.run.out, got.run.err), std::make_tuple(row.status, row.out, std::string()));
   std::vector<std::string> argv;
   for (const std::string& arg : row.argv) argv.push_back(in.Expand(arg, &got.java));
   EXPECT_EQ(got.java.argv, argv);
@@ -128,11 +112,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, JavaRun, ::testing::ValuesIn(kRows), [](const aut
 TEST(JavaRunSpecial, PayloadRuntimeAndEveryOtherEntryAreThereAtTheStart) {
   std::vector<ZipItem> entries = StandardPayload();
   entries.insert(entries.begin() + 1, {{.name = "package/jre/bin/java", .data = "#!/bin/sh\nfind | sort > ../../list\n"},
-                                       {.name = "package/jrex/near", .data = "near"},
-                                       {.name = "package/jre/lib/i386/libjava.so", .data = "so"}});
+                                       {.name = "package/jrex/near", .data = "near"}, {.name = "package/jre/lib/i386/libjava.so", .data = "so"}});
   Installer in(BuildZip(entries).bytes);
-  Outcome got = in.Run({"-console"});
-  EXPECT_EQ(got.run.out, Status("djrxlc"));
+  EXPECT_EQ(in.Run({"-console"}).run.out, Status("djrxlc"));
   EXPECT_EQ(ReadFile(in.dir + "/list"),
             ".\n./package\n./package/PackageFormat.jar\n./package/jre\n./package/jre/bin\n./package/jre/bin/java\n"
             "./package/jre/lib\n./package/jre/lib/i386\n./package/jre/lib/i386/libjava.so\n./package/jrex\n"
@@ -146,19 +128,15 @@ TEST(JavaRunSpecial, RealJavaGetsWhatItNeedsInConsoleAndSilentMode) {
 #else
   std::vector<ZipItem> entries = {{.name = "vantor.class", .data = ReadFile(E2E_REAL_JAVA_CLASS)},
                                   {.name = "package/PackageFormat.jar", .data = BuildZip({}).bytes}};
-  for (const auto& file : std::filesystem::recursive_directory_iterator(E2E_REAL_JAVA_JRE)) {
-    std::string path = file.path();
-    if (file.is_regular_file()) entries.push_back({.name = "package/jre" + path.substr(sizeof E2E_REAL_JAVA_JRE - 1), .data = ReadFile(path)});
-  }
+  for (const auto& file : std::filesystem::recursive_directory_iterator(E2E_REAL_JAVA_JRE))
+    if (file.is_regular_file()) entries.push_back({.name = "package/jre" + file.path().string().substr(sizeof E2E_REAL_JAVA_JRE - 1), .data = ReadFile(file.path())});
   for (std::string mode : {"console", "silent"}) {
     Installer in(BuildZip(entries).bytes);
-    RunOptions options = in.Options({"-" + mode, "answers", "-tmpdir", "{tmp}"},
-                                    {{"VANTOR_EXPECT_MODE", mode}, {"VANTOR_EXPECT_STATE", "{dir}/answers"}});
+    RunOptions options = in.Options({"-" + mode, "answers", "-tmpdir", "{tmp}"}, {{"VANTOR_EXPECT_MODE", mode}, {"VANTOR_EXPECT_STATE", "{dir}/answers"}});
     if (mode == "console") options.argv.erase(options.argv.begin() + 2);
     options.cwd = in.dir;
     Outcome got = in.Finish(test::Run(options));
-    EXPECT_EQ(got.run.exitCode, 42) << got.run.err;
-    EXPECT_EQ(got.run.out, Status("djrxl") + "vantor: all checks passed\n" + Status("c"));
+    EXPECT_EQ(std::tie(got.run.exitCode, got.run.out), std::make_tuple(42, Status("djrxl") + "vantor: all checks passed\n" + Status("c"))) << got.run.err;
     EXPECT_EQ(got.left, std::vector<std::string>{});
   }
 #endif
@@ -169,59 +147,45 @@ bool AwaitJava(const Installer& in) {
   return Exists(in.dir + "/jre/record.cwd");
 }
 
-// SIGHUP is ignored by the launcher and stays so in the Java child; caught ones revert there.
-TEST(JavaRunSpecial, HangupIsIgnoredAndCaughtSignalsAreResetInTheChild) {
+// While Java runs, a second run of the same file is refused, and SIGHUP is ignored by the
+// launcher and stays so in the Java child; caught signals revert there.
+TEST(JavaRunSpecial, SecondRunIsRefusedHangupIgnoredAndCaughtSignalsResetInTheChild) {
   Installer in;
-  in.UseJava({.launch = "/usr/bin/grep SigIgn /proc/$$/status > ../../sigign; exit 4"});
-  Background run(in.Options({"-console"}));
+  in.UseJava({.launch = "/usr/bin/grep SigIgn /proc/$$/status > ../../sigign; exit 5"});
+  Background first(in.Options({"-console"}));
   ASSERT_TRUE(AwaitJava(in));
-  ::kill(run.pid(), SIGHUP);
-  Outcome got = in.Finish(run.Wait());
-  EXPECT_EQ(got.run.exitCode, 4);
+  for (const char* arg : {"-console", "-help"}) {
+    RunResult second = test::Run(in.Options({arg}));
+    EXPECT_EQ(std::tie(second.exitCode, second.err), std::make_tuple(1, "Another installation process is already running. Exiting.\n"));
+  }
+  ::kill(first.pid(), SIGHUP);
+  Outcome got = in.Finish(first.Wait());
+  EXPECT_EQ(std::tie(got.run.exitCode, got.run.out), std::make_tuple(5, Status("djrxlc")));
+  EXPECT_FALSE(got.lockLeft);
   std::string line = ReadFile(in.dir + "/sigign");  // "SigIgn:\t<hex mask>\n"
   unsigned long long mask = std::strtoull(line.substr(line.find('\t') + 1).c_str(), nullptr, 16);
   for (int sig : {SIGHUP, SIGPWR, SIGWINCH, -SIGTERM, -SIGINT}) EXPECT_EQ(mask >> (std::abs(sig) - 1) & 1, sig > 0) << sig;
-}
-
-TEST(JavaRunSpecial, SecondRunOfTheSameFileIsRefusedAndTheFirstUndisturbed) {
-  Installer in;
-  in.UseJava({.launch = "exit 5"});
-  Background first(in.Options({"-console"}));
-  ASSERT_TRUE(AwaitJava(in));
-  for (std::vector<std::string> args : {std::vector<std::string>{"-console"}, {"-help"}}) {
-    RunResult second = test::Run(in.Options(args));
-    EXPECT_EQ(second.exitCode, 1);
-    EXPECT_EQ(second.err, "Another installation process is already running. Exiting.\n");
-  }
-  Outcome got = in.Finish(first.Wait());
-  EXPECT_EQ(got.run.exitCode, 5);
-  EXPECT_EQ(got.run.out, Status("djrxlc"));
-  EXPECT_FALSE(got.lockLeft);
 }
 
 // Signals while Java runs, or during extraction: the clean-up at once, and the signal's end.
 TEST(JavaRunSpecial, SignalsCleanUpAndEndAsTheirKindSays) {
   std::vector<ZipItem> many = StandardPayload();
   for (int i = 0; i < 3000; ++i) many.push_back({.name = "data/" + std::to_string(i), .data = std::string(4096, 'b')});
-  const std::tuple<int, int, bool> kCases[] = {{SIGTERM, 255, true}, {SIGINT, 255, true},  {SIGPIPE, 255, true},
-                                               {SIGUSR1, 255, true}, {SIGSEGV, -SIGABRT, true}, {SIGSYS, -SIGABRT, true},
-                                               {SIGINT, 255, false}};
+  const std::tuple<int, int, bool> kCases[] = {{SIGTERM, 255, true}, {SIGINT, 255, true}, {SIGPIPE, 255, true}, {SIGUSR1, 255, true},
+                                               {SIGSEGV, -SIGABRT, true}, {SIGSYS, -SIGABRT, true}, {SIGINT, 255, false}};
   for (auto [sig, end, inJava] : kCases) {
     SCOPED_TRACE(sig);
     Installer in(BuildZip(inJava ? StandardPayload() : many).bytes);
     in.UseJava({.launch = "/usr/bin/sleep 60"});
     Background run(in.Options({"-console"}));
-    for (int i = 0; !inJava && i < 30000 && (ListDir(in.tmp).empty() || !Exists(in.tmp + "/" + ListDir(in.tmp)[0] + "/data")); ++i) {
+    for (int i = 0; !inJava && i < 30000 && (ListDir(in.tmp).empty() || !Exists(in.tmp + "/" + ListDir(in.tmp)[0] + "/data")); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     ASSERT_TRUE(!inJava || AwaitJava(in));
     ::kill(run.pid(), sig);
     Outcome got = in.Finish(run.Wait());
     ::kill(-run.pid(), SIGKILL);  // the Java child outlives a launcher ended by a signal
-    EXPECT_EQ(end < 0 ? -got.run.signal : got.run.exitCode, end);
-    EXPECT_EQ(got.run.out, Status(inJava ? "djrxlc" : "djrxc"));
-    EXPECT_EQ(got.java.started, inJava);
-    EXPECT_EQ(got.left, std::vector<std::string>{});
+    EXPECT_EQ(std::make_tuple(end < 0 ? -got.run.signal : got.run.exitCode, got.run.out, got.java.started, got.left),
+              std::make_tuple(end, Status(inJava ? "djrxlc" : "djrxc"), inJava, std::vector<std::string>{}));
   }
 }
 

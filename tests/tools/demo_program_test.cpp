@@ -19,9 +19,8 @@ TEST(DemoProgram, SilentInstallCopiesTheProductWithItsModesAndSavesItsAnswers) {
                        .cwd = payload});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_EQ(ReadFile(dir / "product/etc/vantor.conf"), ReadFile(payload + "/product/etc/vantor.conf"));
-  struct stat info;
-  ASSERT_EQ(::stat((dir / "product/bin/vantor-hello").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0755u) << "the launcher unpacks with 0700; the program sets modes";
+  struct stat info {};
+  EXPECT_EQ(::stat((dir / "product/bin/vantor-hello").c_str(), &info) == 0 ? info.st_mode & 0777 : 0, 0755u) << "the launcher unpacks with 0700; the program sets modes";
   EXPECT_NE(ReadFile(dir / "saved").find("target.dir=" + dir / "product"), std::string::npos);
   EXPECT_NE(test::Run({.argv = {"/usr/bin/java", "-cp", payload, "vantor", "-nodisplay", "-noconsole"}, .cwd = payload}).exitCode, 0)
       << "silent mode without a state file must fail";

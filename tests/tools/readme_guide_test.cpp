@@ -12,14 +12,10 @@ namespace {
 
 // The shell blocks of the README section that begins with heading, in order.
 std::string GuideCommands(const std::string& readme, const std::string& heading) {
-  const size_t start = readme.find("\n" + heading + "\n");
-  if (start == std::string::npos) return "";
-  const size_t end = readme.find("\n## ", start + 1);
+  const size_t start = readme.find("\n" + heading + "\n"), end = readme.find("\n## ", start + 1);
   std::string script;
-  const std::string open = "\n```sh\n";
-  for (size_t at = readme.find(open, start); at < end; at = readme.find(open, at)) {
-    at += open.size();
-    const size_t close = readme.find("\n```\n", at);
+  for (size_t at = readme.find("\n```sh\n", start); start != std::string::npos && at < end; at = readme.find("\n```sh\n", at)) {
+    const size_t close = readme.find("\n```\n", at += 7);
     script += readme.substr(at, close - at) + "\n";
     at = close;
   }
@@ -28,31 +24,23 @@ std::string GuideCommands(const std::string& readme, const std::string& heading)
 
 TEST(ReadmeGuide, ItsCommandsBuildPackAndRunAnInstaller) {
   if (!Exists("/usr/bin/javac") || !Exists("/usr/bin/jlink")) GTEST_SKIP() << "no JDK";
-  const std::string script =
-      GuideCommands(ReadFile(std::string(LAUNCHER_SOURCE_DIR) + "/README.md"),
-                    "## Your own installer");
+  const std::string script = GuideCommands(ReadFile(std::string(LAUNCHER_SOURCE_DIR) + "/README.md"), "## Your own installer");
   ASSERT_NE(script.find("mkinstaller\" --jre"), std::string::npos) << script;
   ScratchDir dir;
-  RunOptions options;
-  options.argv = {"/bin/bash", "-euo", "pipefail", "-c", script};
-  options.cwd = dir.path();
-  options.env = {{"PATH", "/usr/bin:/bin"}, {"HOME", dir.path()}, {"LANG", "C"},
-                 {"BUILD", LAUNCHER_BINARY_DIR}};
-  options.timeoutSeconds = 300;
+  RunOptions options{.argv = {"/bin/bash", "-euo", "pipefail", "-c", script},
+                     .env = Env{{"PATH", "/usr/bin:/bin"}, {"HOME", dir.path()}, {"LANG", "C"}, {"BUILD", LAUNCHER_BINARY_DIR}},
+                     .cwd = dir.path(), .timeoutSeconds = 300};
   RunResult run = test::Run(options);
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("\nOK\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("Installed " + dir.path() + "/hello/installed/hello.txt with Java "),
-            std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Installed " + dir.path() + "/hello/installed/hello.txt with Java "), std::string::npos) << run.out;
   EXPECT_EQ(ReadFile(dir / "hello/installed/hello.txt"), "Hello!\n");
 
   // The guide's other runtime: Debian's JDK whole, whose links into /etc must be stored as
   // files. The launcher never takes an installed Java 17, so a run is the bundled one's.
   const std::string jdk = "/usr/lib/jvm/java-17-openjdk-amd64";
   if (!Exists(jdk + "/release")) return;
-  options.argv = {"/bin/bash", "-euo", "pipefail", "-c",
-                  "\"$BUILD/mkinstaller\" --jre " + jdk + " -o hello/setup17 hello/payload\n"
-                  "hello/setup17 -silent hello/answers.properties\n"};
+  options.argv.back() = "\"$BUILD/mkinstaller\" --jre " + jdk + " -o hello/setup17 hello/payload\nhello/setup17 -silent hello/answers.properties\n";
   run = test::Run(options);
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("hello.txt with Java 17."), std::string::npos) << run.out << run.err;
