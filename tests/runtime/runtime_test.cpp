@@ -54,9 +54,9 @@ TEST(Discovery, ChoosesTheRuntimeThePreferenceOrderNames) {
   };
   for (const auto& [runtimes, javaHome, path, expected] : kRows) {
     ScratchDir dir;
-    for (const std::string& spec : runtimes) {
-      size_t colon = spec.find(':'), second = spec.find(':', colon + 1);
-      std::string name = spec.substr(0, colon), version = spec.substr(colon + 1, second - colon - 1);
+    for (const std::string& runtime : runtimes) {
+      size_t colon = runtime.find(':'), second = runtime.find(':', colon + 1);
+      std::string name = runtime.substr(0, colon), version = runtime.substr(colon + 1, second - colon - 1);
       bool jdk = second != std::string::npos, payload = name.starts_with("app/");
       MakeFakeJava(dir / name, {.version = Java(version), .jdk = jdk && !payload});
       if (jdk && payload) WriteFile(dir / "app/package/lib/tools.jar", "");
