@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scratch.h"
+
 namespace launcher::test {
 
 std::string InChild(const std::function<std::string()>& body) {
@@ -21,9 +23,7 @@ std::string InChild(const std::function<std::string()>& body) {
     ::_exit(::write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size()) ? 0 : 3);
   }
   ::close(fds[1]);
-  std::string report;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
+  std::string report = ReadFile("/dev/fd/" + std::to_string(fds[0]));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);

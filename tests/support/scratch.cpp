@@ -1,11 +1,11 @@
 #include "support/scratch.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -41,11 +41,8 @@ bool Exists(const std::string& path) { struct stat st; return ::lstat(path.c_str
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* stream = ::opendir(dir.c_str())) {
-    while (dirent* entry = ::readdir(stream)) names.push_back(entry->d_name);
-    ::closedir(stream);
-  }
-  std::erase_if(names, [](const std::string& name) { return name == "." || name == ".."; });
+  std::error_code ignored;  // a missing directory lists as empty
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
