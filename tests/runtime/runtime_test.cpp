@@ -41,8 +41,7 @@ TEST(Version, OnlySupportedVersionsFromTheFirstLineAreTaken) {
 // Payload JDK, then installed JDK, then payload JRE, then installed JRE; among installed
 // ones the highest version by byte order, the later found on a tie; JAVA_HOME before PATH.
 TEST(Discovery, ChoosesTheRuntimeThePreferenceOrderNames) {
-  struct stat st;
-  if (::stat("/usr/j2se", &st) == 0) GTEST_SKIP() << "/usr/j2se exists on this machine";
+  if (Exists("/usr/j2se")) GTEST_SKIP() << "/usr/j2se exists on this machine";
   // Runtimes as name:version[:jdk] (the payload's is app/package/jre); {d} stands for the scratch directory.
   const std::tuple<std::vector<std::string>, std::string, std::string, std::string> kRows[] = {
       {{"a:1.4.2", "app/package/jre:0"}, "{d}/a", "", "app/package/jre"},
