@@ -20,6 +20,7 @@
 #include "host/elf_image.h"
 #include "gui/toolkit.h"
 #include "host/paths.h"
+#include "host/process.h"
 #include "host/self_location.h"
 #include "host/tempdir.h"
 #include "messages/output.h"
@@ -89,7 +90,7 @@ bool CreateWorkingDirectory() {
       path = Resolve(cwd->c_str(), path.c_str());
     }
     // No signal between creating the directory and publishing it for removal.
-    SignalBlock block;
+    SignalMask block(Held::kAll);
     if (::mkdir(path.c_str(), kWorkingDirectoryMode) == 0) {
       if (SetWorkingDirectory(path.c_str())) return true;
       ::rmdir(path.c_str());
