@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/zip_internal.h"
+#include "host/lasting.h"
 
 namespace launcher {
 namespace {
@@ -19,9 +20,8 @@ constexpr int32_t kReadChunk = 64 * 1024;
 constexpr int32_t kCopySpan = 1024 * 1024;
 constexpr const char* kEndOfStream = "inflateFully: Unexpected end of stream";
 
-// One raw-deflate stream, reset for each entry and ended at exit: setting a stream up
-// allocates its state and window, which for a payload of many small entries costs about
-// as much as inflating them.
+// One raw-deflate stream, reset for each entry: setting a stream up allocates its state and
+// window, which for a payload of many small entries costs about as much as inflating them.
 class Inflater {
  public:
   Inflater() { std::memset(&stream_, 0, sizeof stream_); }
@@ -46,9 +46,10 @@ class Inflater {
   bool live_ = false;
 };
 
+// Never ended: the reader thread may still be inflating when the main thread exits.
 Inflater& SharedInflater() {
-  static Inflater inflater;
-  return inflater;
+  static Lasting<Inflater> inflater;
+  return *inflater;
 }
 
 // How far the inflation of one entry has come.
