@@ -148,7 +148,7 @@ bool StartReader(pthread_t* thread, Walk* walk) {
   pthread_attr_setstacksize(&attributes, kReaderStackSize);
   int started;
   {
-    HelperThreadSignals blocked;
+    SignalMask blocked(Held::kAllButFaults);
     started = pthread_create(thread, &attributes, ReaderThread, walk);
   }
   pthread_attr_destroy(&attributes);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/zip_internal.h"
+#include "host/lasting.h"
 
 namespace launcher {
 namespace {
@@ -19,9 +20,8 @@ constexpr int32_t kReadChunk = 64 * 1024;
 constexpr int32_t kCopySpan = 1024 * 1024;
 constexpr const char* kEndOfStream = "inflateFully: Unexpected end of stream";
 
-// One raw-deflate stream, reset for each entry and ended at exit: setting a stream up
-// allocates its state and window, which for a payload of many small entries costs about
-// as much as inflating them.
+// One raw-deflate stream, reset for each entry: setting a stream up allocates its state and
+// window, which for a payload of many small entries costs about as much as inflating them.
 class Inflater {
  public:
   Inflater() { std::memset(&stream_, 0, sizeof stream_); }
@@ -46,9 +46,61 @@ class Inflater {
   bool live_ = false;
 };
 
+// Never ended: the reader thread may still be inflating when the main thread exits.
 Inflater& SharedInflater() {
-  static Inflater inflater;
-  return inflater;
+  static Lasting<Inflater> inflater;
+  return *inflater;
+}
+
+// How far the inflation of one entry has come.
+struct Progress {
+  int64_t unread;        // compressed bytes not yet read from the archive
+  int32_t position = 0;  // where in the entry's data the next read starts
+  int64_t produced = 0;  // bytes handed to the sink
+};
+
+// Reads the entry's next piece of compressed data into input and hands it to the stream.
+bool ReadMore(ZipArchive* archive, ZipEntry* entry, z_stream& zs, uint8_t* input,
+              Progress& progress, const char** messageOut) {
+  int32_t n = zipRead(archive, entry, progress.position, input,
+                      static_cast<int32_t>(std::min<int64_t>(progress.unread, kReadChunk)));
+  if (n <= 0) {
+    if (n == 0) *messageOut = "inflateFully: Unexpected end of file";
+    return false;
+  }
+  progress.position += n;
+  progress.unread -= n;
+  zs.next_in = input;
+  zs.avail_in = static_cast<uInt>(n);
+  return true;
+}
+
+// Whether the result of one inflate call that wrote got bytes may stand; if not,
+// *messageOut says why (null when zlib gave no reason).
+bool StepStands(const z_stream& zs, int result, std::size_t got, uInt inputBefore,
+                const Progress& progress, int64_t size, const char** messageOut) {
+  if (result != Z_OK && result != Z_BUF_ERROR && result != Z_STREAM_END) {
+    *messageOut = zs.msg;
+    return false;
+  }
+  const bool ended = result == Z_STREAM_END;
+  const int64_t total = progress.produced + static_cast<int64_t>(got);
+  // A header that understates the size must not fill the disk that the free-space check
+  // measured: nothing past the declared size is handed on.
+  const bool overrun = total > size;
+  // Compressed bytes left over after the stream's end are refused wherever they lie, read
+  // or not, so that the verdict does not depend on the size of the reads.
+  const bool badEnd = ended && (progress.unread != 0 || zs.avail_in != 0 || total != size);
+  // zlib moved neither input nor output although both had room: corrupt data, and retrying
+  // would never end. With every compressed byte gone in and the stream's end never
+  // reported, the data is truncated.
+  const bool stalled = !ended && got == 0 && zs.avail_in == inputBefore &&
+                       (zs.avail_in > 0 || progress.unread <= 0);
+  if (overrun || badEnd || stalled) {
+    *messageOut = kEndOfStream;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -65,24 +117,13 @@ int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const ch
     *messageOut = zs.msg;
     return 0;
   }
-
   uint8_t input[kReadChunk];
-  int64_t remaining = entry->compressedSize;
-  int32_t position = 0;
-  int64_t produced = 0;
+  Progress progress{.unread = entry->compressedSize};
   zs.avail_in = 0;
   for (;;) {
-    if (zs.avail_in == 0 && remaining > 0) {
-      int32_t n = zipRead(archive, entry, position, input,
-                          static_cast<int32_t>(std::min<int64_t>(remaining, kReadChunk)));
-      if (n <= 0) {
-        if (n == 0) *messageOut = "inflateFully: Unexpected end of file";
-        return 0;
-      }
-      position += n;
-      remaining -= n;
-      zs.next_in = input;
-      zs.avail_in = static_cast<uInt>(n);
+    if (zs.avail_in == 0 && progress.unread > 0 &&
+        !ReadMore(archive, entry, zs, input, progress, messageOut)) {
+      return 0;
     }
     std::size_t room = 0;
     uint8_t* output = sink.Room(&room);
@@ -91,37 +132,12 @@ int inflateFully(ZipArchive* archive, ZipEntry* entry, EntrySink& sink, const ch
     zs.next_out = output;
     zs.avail_out = static_cast<uInt>(room);
     uInt inputBefore = zs.avail_in;
-    int r = inflate(&zs, Z_SYNC_FLUSH);
+    int result = inflate(&zs, Z_SYNC_FLUSH);
     std::size_t got = room - zs.avail_out;
-    if (r != Z_OK && r != Z_BUF_ERROR && r != Z_STREAM_END) {
-      *messageOut = zs.msg;
-      return 0;
-    }
-    // A header that understates the size must not fill the disk that the free-space
-    // check measured: stop before handing on anything past the declared size.
-    if (produced + static_cast<int64_t>(got) > entry->size) {
-      *messageOut = kEndOfStream;
-      return 0;
-    }
-    // Compressed bytes left over after the stream's end are refused wherever they lie,
-    // read or not, so that the verdict does not depend on the size of the reads.
-    if (r == Z_STREAM_END && (remaining != 0 || zs.avail_in != 0 ||
-                              produced + static_cast<int64_t>(got) != entry->size)) {
-      *messageOut = kEndOfStream;
-      return 0;
-    }
+    if (!StepStands(zs, result, got, inputBefore, progress, entry->size, messageOut)) return 0;
     if (got > 0 && !sink.Produced(got)) return 0;
-    produced += static_cast<int64_t>(got);
-    if (r == Z_STREAM_END) return 1;
-    if (got == 0 && zs.avail_in == inputBefore) {
-      // zlib moved neither input nor output although both had room: corrupt data, and
-      // retrying would never end. With every compressed byte gone in and the stream's end
-      // never reported, the data is truncated.
-      if (zs.avail_in > 0 || remaining <= 0) {
-        *messageOut = kEndOfStream;
-        return 0;
-      }
-    }
+    progress.produced += static_cast<int64_t>(got);
+    if (result == Z_STREAM_END) return 1;
   }
 }
 

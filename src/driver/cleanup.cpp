@@ -95,14 +95,6 @@ const Disposition dispositions[] = {
 
 }  // namespace
 
-SignalBlock::SignalBlock() {
-  sigset_t all;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &saved_);
-}
-
-SignalBlock::~SignalBlock() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-
 void PrepareCleanupLine() {
   std::string text = ForTerminal(GetLocalizedMessage("performing_cleanup"));
   const CleanupLine* current = cleanupLine.load();
@@ -128,7 +120,7 @@ void SetDoCleanup(bool value) { doCleanup = value; }
 void PrepareToExit() {
   // Handlers run on this thread only; blocked here, a signal waits until the clean-up is
   // done and its handler then only ends the run.
-  SignalBlock block;
+  SignalMask block(Held::kAll);
   if (!ClaimCleanup()) return;  // done already
   StatusMessage("performing_cleanup");
   if (doCleanup) Cleanup();

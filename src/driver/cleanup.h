@@ -2,7 +2,6 @@
 // normally or through a signal, and a handler does only async-signal-safe work.
 #pragma once
 
-#include <signal.h>
 
 namespace launcher {
 
@@ -36,17 +35,5 @@ void DeleteWorkingDirectory();
 // Installs the dispositions table: some signals ignored, the rest caught by the two
 // handlers above, each with a full mask.
 void InstallSignalDispositions();
-
-// Blocks every signal in the calling thread for its lifetime.
-class SignalBlock {
- public:
-  SignalBlock();
-  ~SignalBlock();
-  SignalBlock(const SignalBlock&) = delete;
-  SignalBlock& operator=(const SignalBlock&) = delete;
-
- private:
-  sigset_t saved_;
-};
 
 }  // namespace launcher

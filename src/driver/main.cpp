@@ -35,8 +35,11 @@ int main(int argc, char** argv) {
 
   StatusMessage("checking_disk_space");
   if (!CreateWorkingDirectory()) return 1;
-  std::optional<uint64_t> payloadSize = MeasurePayload();
-  if (!payloadSize || !CheckDiskSpace(*payloadSize)) return 1;
+  std::optional<PayloadSize> payload = MeasurePayload();
+  if (!payload) return 1;
+  // The payload is extracted there, and the Java program runs from it.
+  if (payload->present) SetApplicationHome(GetWorkingDirectory());
+  if (!CheckDiskSpace(*payload)) return 1;
 
   StatusMessage("checking_java");
   std::optional<std::string> runtimeHome = SelectJavaRuntime(arguments.javaHome);

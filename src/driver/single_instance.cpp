@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "host/lasting.h"
 #include "host/self_location.h"
 #include "host/tempdir.h"
 #include "host/unique_fd.h"
@@ -22,10 +23,9 @@ namespace {
 // inode numbers, and the launcher would then run without its lock.
 static_assert(sizeof(ino_t) == 8, "build with -D_FILE_OFFSET_BITS=64");
 
-// Never destroyed: DeleteLockFile runs as an exit hook, possibly after static destructors.
-std::string& lockfile = *new std::string;
+Lasting<std::string> lockfile;
 bool haveLockfile = false;
-UniqueFd& lockfd = *new UniqueFd;
+Lasting<UniqueFd> lockfd;
 
 // In a shared temporary directory another user may plant anything at the path: O_NOFOLLOW
 // keeps a symbolic link from being followed, O_NONBLOCK a FIFO from blocking the open, and
@@ -71,11 +71,11 @@ void ExitIfNotOnlyInstance() {
                 static_cast<unsigned long>(executable.st_dev),
                 static_cast<unsigned long long>(executable.st_ino),
                 static_cast<unsigned long>(::geteuid()));
-  lockfile = std::string(tempDir) + "/" + GetTitle() + numbers;
+  *lockfile = std::string(tempDir) + "/" + GetTitle() + numbers;
   haveLockfile = true;
 
   for (int attempt = 0; attempt < kMaxLockAttempts; ++attempt) {
-    UniqueFd fd(::open(lockfile.c_str(), kLockFileFlags, 0600));
+    UniqueFd fd(::open(lockfile->c_str(), kLockFileFlags, 0600));
     if (!fd.valid()) break;
     if (!IsOwnLockFile(fd.get())) {
       haveLockfile = false;  // not ours: run on unprotected, and never unlink it
@@ -89,11 +89,11 @@ void ExitIfNotOnlyInstance() {
     request.l_len = 0;
     if (::fcntl(fd.get(), F_SETLK, &request) != 0) {
       if (errno == EAGAIN || errno == EACCES) RefuseSecondInstance();
-      lockfd = std::move(fd);  // no lock to be had: run on unprotected
+      *lockfd = std::move(fd);  // no lock to be had: run on unprotected
       break;
     }
-    if (StillNamedBy(fd.get(), lockfile.c_str()) || attempt + 1 == kMaxLockAttempts) {
-      lockfd = std::move(fd);
+    if (StillNamedBy(fd.get(), lockfile->c_str()) || attempt + 1 == kMaxLockAttempts) {
+      *lockfd = std::move(fd);
       break;
     }
   }
@@ -104,10 +104,10 @@ void DeleteLockFile() {
   // Unlinked before the descriptor is closed, so the lock covers the removal: a starting
   // instance either is refused or finds no file and makes a new one.
   if (haveLockfile) {
-    ::unlink(lockfile.c_str());
+    ::unlink(lockfile->c_str());
     haveLockfile = false;
   }
-  lockfd.reset();
+  lockfd->reset();
 }
 
 }  // namespace launcher

@@ -20,6 +20,7 @@
 #include "host/elf_image.h"
 #include "gui/toolkit.h"
 #include "host/paths.h"
+#include "host/process.h"
 #include "host/self_location.h"
 #include "host/tempdir.h"
 #include "messages/output.h"
@@ -49,9 +50,6 @@ ZipHandle OpenPayload() {
 // -tmpdir has already stored the absolute form of its value here (default "/var/tmp/"),
 // so the working directory, temp.dir and the upgrade script path stay valid after chdir.
 const char* TempDir() { return GetTempDir(); }
-
-// The payload total that MeasurePayload took from the directory index.
-std::optional<uint64_t> indexTotal;
 
 // Uncompressed sizes of the entries in directory order, up to the first whose local header
 // can't be read.
@@ -92,7 +90,7 @@ bool CreateWorkingDirectory() {
       path = Resolve(cwd->c_str(), path.c_str());
     }
     // No signal between creating the directory and publishing it for removal.
-    SignalBlock block;
+    SignalMask block(Held::kAll);
     if (::mkdir(path.c_str(), kWorkingDirectoryMode) == 0) {
       if (SetWorkingDirectory(path.c_str())) return true;
       ::rmdir(path.c_str());
@@ -103,7 +101,7 @@ bool CreateWorkingDirectory() {
   return ReportUnusableTempDir(tempDir);
 }
 
-std::optional<uint64_t> MeasurePayload() {
+std::optional<PayloadSize> MeasurePayload() {
   ZipHandle archive = OpenPayload();
   if (!archive) {
     // A download cut short or with bytes added is not a stub without payload: it must not
@@ -114,21 +112,19 @@ std::optional<uint64_t> MeasurePayload() {
       ErrorMessage("corrupted_zip_file", GetExecName());
       return std::nullopt;
     }
-    return 0;
+    return PayloadSize{};
   }
-  // Taken from the index, without reading every local header (one read per file). The
-  // count by local headers stops at one that can't be read, so this is an upper bound of
-  // it: CheckDiskSpace counts that way when the bound doesn't fit.
-  uint64_t total = 0;
-  for (const ZipCell& cell : archive->cells) total += static_cast<uint32_t>(cell.size);
-  indexTotal = total;
-  SetApplicationHome(GetWorkingDirectory());
-  return total;
+  // Taken from the index, without reading every local header (one read per file).
+  PayloadSize payload{.present = true};
+  for (const ZipCell& cell : archive->cells) {
+    payload.indexTotal += static_cast<uint32_t>(cell.size);
+  }
+  return payload;
 }
 
-bool CheckDiskSpace(uint64_t payloadSize) {
+bool CheckDiskSpace(const PayloadSize& payload) {
   const char* tempDir = TempDir();
-  uint64_t needed = payloadSize + kDiskSpaceMargin;
+  uint64_t needed = payload.indexTotal + kDiskSpaceMargin;
   uint64_t available;
   struct statvfs64 fs;
   if (::statvfs64(GetWorkingDirectory(), &fs) == 0) {
@@ -138,9 +134,10 @@ bool CheckDiskSpace(uint64_t payloadSize) {
   } else {
     return ReportUnusableTempDir(tempDir);
   }
-  // The index total is an upper bound; only when it doesn't fit does the count by local
-  // headers, which the total stands for, make a difference.
-  if (needed > available && indexTotal && payloadSize == *indexTotal) {
+  // The payload's size is the count by local headers, which stops at one that can't be
+  // read; the index total is an upper bound of it, so only when that doesn't fit does the
+  // slower count make a difference.
+  if (needed > available && payload.present) {
     if (ZipHandle archive = OpenPayload()) {
       needed = TotalOfReadableEntries(archive.get()) + kDiskSpaceMargin;
     }

@@ -19,13 +19,18 @@ inline constexpr int kUpgradeRequestStatus = 10;
 // Creates the private working directory (mode 0700) under the temporary directory.
 bool CreateWorkingDirectory();
 
-// Totals the payload's uncompressed entry sizes and, when the executable carries a
-// payload, makes the working directory the application home; 0 without a payload, and
+// What MeasurePayload found in the executable.
+struct PayloadSize {
+  bool present = false;     // it carries a readable archive
+  uint64_t indexTotal = 0;  // the uncompressed sizes that the archive's index declares
+};
+
+// Totals the payload's uncompressed entry sizes; nothing present without a payload, and
 // nullopt (reported) when bytes follow the executable's image but no archive can be read.
-std::optional<uint64_t> MeasurePayload();
+std::optional<PayloadSize> MeasurePayload();
 
 // Checks that the working directory's file system has room for the payload and a margin.
-bool CheckDiskSpace(uint64_t payloadSize);
+bool CheckDiskSpace(const PayloadSize& payload);
 
 // The runtime search's step that extracts the payload's runtime: it announces the step and
 // writes every entry under the runtime's prefix into directory; 1 when all were written,

@@ -6,6 +6,7 @@
 #include "gui/toolkit.h"
 #include "gui/toolkit_state.h"
 #include "gui/x11_api.h"
+#include "host/lasting.h"
 #include "messages/catalog.h"
 #include "messages/profile.h"
 
@@ -13,7 +14,7 @@ namespace launcher {
 namespace {
 
 // Message box text that did not yet end a line; put in front of the next box's text.
-std::string cachedmessage;
+Lasting<std::string> cachedmessage;
 
 x11::XtArgVal Value(const void* pointer) { return reinterpret_cast<x11::XtArgVal>(pointer); }
 
@@ -42,14 +43,14 @@ x11::Widget CreateBox(X11Functions* x, OutputKind kind, x11::XmString title, x11
 
 int PrintToMessageBox(OutputKind kind, const char* format, va_list args) {
   int formatted = 0;
-  std::string text = FormatAfterPending(cachedmessage, formatted, format, args);
+  std::string text = FormatAfterPending(*cachedmessage, formatted, format, args);
   ToolkitLock toolkit;
   X11Functions* x = toolkit.get();
   if (x == nullptr) return WriteText(stderr, text);
 
   std::string okText = GetLocalizedMessage("ok");
   if (!EndsLine(text)) {
-    cachedmessage = std::move(text);
+    *cachedmessage = std::move(text);
     return formatted;
   }
   std::string body = text.substr(0, text.size() - 1);

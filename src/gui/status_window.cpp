@@ -7,13 +7,14 @@
 #include "gui/toolkit.h"
 #include "gui/toolkit_state.h"
 #include "gui/x11_api.h"
+#include "host/lasting.h"
 #include "messages/profile.h"
 
 namespace launcher {
 namespace {
 
 // Status text that did not yet end a line; put in front of the next status text.
-std::string cachedmessage;
+Lasting<std::string> cachedmessage;
 
 x11::XtArgVal Value(const void* pointer) { return reinterpret_cast<x11::XtArgVal>(pointer); }
 
@@ -41,7 +42,7 @@ x11::Widget CreateStatusDialog(X11Functions* x, x11::XmString title) {
 
 int PrintToStatusWindow(const char* format, va_list args) {
   int formatted = 0;
-  std::string text = FormatAfterPending(cachedmessage, formatted, format, args);
+  std::string text = FormatAfterPending(*cachedmessage, formatted, format, args);
   ToolkitLock toolkit;
   X11Functions* x = toolkit.get();
   if (x == nullptr) return WriteText(stdout, text);
@@ -56,7 +57,7 @@ int PrintToStatusWindow(const char* format, va_list args) {
     failed = statusdialog == nullptr;
   }
   if (!failed && !EndsLine(text)) {
-    cachedmessage = std::move(text);
+    *cachedmessage = std::move(text);
     result = 0;
   } else if (!failed) {
     // Inner line feeds become line breaks; the final one is dropped.

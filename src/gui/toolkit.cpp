@@ -141,7 +141,7 @@ bool CreateLock() {
 bool StartDispatchThread() {
   int started;
   {
-    HelperThreadSignals blocked;
+    SignalMask blocked(Held::kAllButFaults);
     started = ::pthread_create(&dispatchThread, nullptr, DispatchX11Events, nullptr);
   }
   if (started != 0) return false;

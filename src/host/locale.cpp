@@ -9,12 +9,12 @@
 #include <cwchar>
 #include <string>
 
-#include "host/memory.h"
+#include "host/lasting.h"
 
 namespace launcher {
 namespace {
 
-char* locale = nullptr;  // the cached tag; handed out, so freed only by UpdateLocale
+Lasting<std::optional<std::string>> locale;  // the cached tag
 char terminalCodeset[64] = "";
 
 // setlocale for every category, falling back to "C" so the process always has a locale.
@@ -31,7 +31,7 @@ void CutAtFirst(std::string& name, const char* marker) {
 
 // Plain byte searches: the tag is computed before the multibyte searches may be used.
 // start is the locale name to set first: "" for the environment's.
-char* ComputeTag(const char* start) {
+std::string ComputeTag(const char* start) {
   const char* language = "en";
   const char* country = nullptr;
   const char* variant = nullptr;
@@ -64,11 +64,9 @@ char* ComputeTag(const char* start) {
   }
   MapLookup(language_names, name.c_str(), &language);
 
-  std::size_t size = std::strlen(language) + (country ? std::strlen(country) : 0) +
-                     (variant ? std::strlen(variant) : 0) + 3;
-  char* tag = static_cast<char*>(MemAlloc(size));
-  std::snprintf(tag, size, "%s%s%s%s%s%s", language, country ? "_" : "", country ? country : "",
-                variant && !country ? "_" : "", variant ? "_" : "", variant ? variant : "");
+  std::string tag = language;
+  if (country) tag.append("_").append(country);
+  if (variant) tag.append(country ? "_" : "__").append(variant);
   return tag;
 }
 
@@ -83,40 +81,18 @@ std::size_t CharLength(const char* s, std::size_t remaining, std::mbstate_t* sta
   return length;
 }
 
-// Index of the first (forward) or last (!forward) character start holding byte c, or -1.
-long FindAtBoundary(const char* s, int c, bool forward) {
-  if (!s || !*s) return -1;
-  GetLocale();
-  const char wanted = static_cast<char>(c);
-  const std::size_t length = std::strlen(s);
-  if (MB_CUR_MAX == 1) {
-    const void* hit = forward ? std::memchr(s, wanted, length) : std::strrchr(s, wanted);
-    return hit ? static_cast<const char*>(hit) - s : -1;
-  }
-  long found = -1;
-  std::mbstate_t state{};
-  for (std::size_t pos = 0; pos < length; pos += CharLength(s + pos, length - pos, &state)) {
-    if (s[pos] != wanted) continue;
-    found = static_cast<long>(pos);
-    if (forward) break;
-  }
-  return found;
-}
-
 }  // namespace
 
 const char* GetLocale() {
-  if (!locale) locale = ComputeTag("");
-  return locale;
+  if (!*locale) *locale = ComputeTag("");
+  return HandOut(*locale);
 }
 
 const char* UpdateLocale() {
   // Starting again from the environment would bring back the locale that the toolkit
   // just refused, with texts it then cannot convert; the current one is kept instead.
-  std::string current = SetProcessLocale(nullptr);
-  std::free(locale);
-  locale = ComputeTag(current.c_str());
-  return locale;
+  *locale = ComputeTag(SetProcessLocale(nullptr).c_str());
+  return HandOut(*locale);
 }
 
 const char* GetTerminalCodeset() {
@@ -147,24 +123,23 @@ int IsMultiByteChar(const char* s, std::size_t index) {
   return pos == index;
 }
 
-const char* _strchr(const char* s, int c) {
-  long at = FindAtBoundary(s, c, true);
-  return at < 0 ? nullptr : s + at;
-}
-
-char* _strchr(char* s, int c) {
-  long at = FindAtBoundary(s, c, true);
-  return at < 0 ? nullptr : s + at;
-}
-
-const char* _strrchr(const char* s, int c) {
-  long at = FindAtBoundary(s, c, false);
-  return at < 0 ? nullptr : s + at;
-}
-
-char* _strrchr(char* s, int c) {
-  long at = FindAtBoundary(s, c, false);
-  return at < 0 ? nullptr : s + at;
+long FindCharacterStart(const char* s, int c, bool forward) {
+  if (!s || !*s) return -1;
+  GetLocale();
+  const char wanted = static_cast<char>(c);
+  const std::size_t length = std::strlen(s);
+  if (MB_CUR_MAX == 1) {
+    const void* hit = forward ? std::memchr(s, wanted, length) : std::strrchr(s, wanted);
+    return hit ? static_cast<const char*>(hit) - s : -1;
+  }
+  long found = -1;
+  std::mbstate_t state{};
+  for (std::size_t pos = 0; pos < length; pos += CharLength(s + pos, length - pos, &state)) {
+    if (s[pos] != wanted) continue;
+    found = static_cast<long>(pos);
+    if (forward) break;
+  }
+  return found;
 }
 
 }  // namespace launcher

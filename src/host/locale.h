@@ -2,7 +2,9 @@
 // It lives with the host services because path splitting everywhere depends on it.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
+#include <type_traits>
 
 namespace launcher {
 
@@ -32,10 +34,24 @@ int MapLookup(const char* const* table, const char* key, const char** value);
 // that is not valid in the encoding counts as a character of its own.
 int IsMultiByteChar(const char* s, std::size_t index);
 
+// Index of the first (forward) or last (!forward) character start of s holding byte c, or
+// -1; also -1 for a null or empty s.
+long FindCharacterStart(const char* s, int c, bool forward);
+
 // strchr/strrchr that match c only at a character boundary; null for a null or empty s.
-const char* _strchr(const char* s, int c);
-char* _strchr(char* s, int c);
-const char* _strrchr(const char* s, int c);
-char* _strrchr(char* s, int c);
+// As with the C library's, a const string gives a const result.
+template <class Char>
+  requires std::same_as<std::remove_const_t<Char>, char>
+Char* _strchr(Char* s, int c) {
+  long at = FindCharacterStart(s, c, true);
+  return at < 0 ? nullptr : s + at;
+}
+
+template <class Char>
+  requires std::same_as<std::remove_const_t<Char>, char>
+Char* _strrchr(Char* s, int c) {
+  long at = FindCharacterStart(s, c, false);
+  return at < 0 ? nullptr : s + at;
+}
 
 }  // namespace launcher

@@ -17,7 +17,7 @@ void FlushAllStreams() { std::fflush(nullptr); }
 
 pid_t SpawnProgram(char* const* argv, char* const* envp, const SpawnOptions& options) {
   FlushAllStreams();
-  ForkSignalGuard guard;
+  SignalMask guard(Held::kAll);
   pid_t pid = ::fork();
   if (pid != 0) return pid;
   guard.InChild();
@@ -38,15 +38,20 @@ pid_t SpawnProgram(char* const* argv, char* const* envp, const SpawnOptions& opt
   ::_exit(options.failureStatus);
 }
 
-ForkSignalGuard::ForkSignalGuard() {
-  sigset_t all;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &saved_);
+SignalMask::SignalMask(Held held) {
+  sigset_t blocked;
+  sigfillset(&blocked);
+  if (held == Held::kAllButFaults) {
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
+      sigdelset(&blocked, fault);
+    }
+  }
+  pthread_sigmask(SIG_BLOCK, &blocked, &saved_);
 }
 
-ForkSignalGuard::~ForkSignalGuard() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+SignalMask::~SignalMask() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
-void ForkSignalGuard::InChild() const {
+void SignalMask::InChild() const {
   for (int sig = 1; sig < NSIG; ++sig) {
     struct sigaction current;
     if (::sigaction(sig, nullptr, &current) != 0) continue;
@@ -61,18 +66,6 @@ void ForkSignalGuard::InChild() const {
   // The child has one thread; sigprocmask, unlike pthread_sigmask, is async-signal-safe.
   ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
-
-HelperThreadSignals::HelperThreadSignals() {
-  sigset_t blocked;
-  sigfillset(&blocked);
-  // Blocked, a fault would end the process without the crash handler's clean-up.
-  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
-    sigdelset(&blocked, fault);
-  }
-  pthread_sigmask(SIG_BLOCK, &blocked, &saved_);
-}
-
-HelperThreadSignals::~HelperThreadSignals() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
 void OpenStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {

@@ -1,4 +1,4 @@
-// Small helpers for forking children: flushing, waiting, decoding, writing, sleeping.
+// Small helpers for processes and threads: forking, signal masks, waiting, writing, sleeping.
 #pragma once
 
 #include <signal.h>
@@ -11,33 +11,31 @@ namespace launcher {
 // Flushes every stdio output stream, so nothing buffered is written twice after a fork.
 void FlushAllStreams();
 
-// Holds every signal of this thread from before a fork until the parent has gone past it:
-// a child must never run the launcher's handlers (its clean-up line, a removal) before its
-// exec, which a terminal's interrupt to the whole group otherwise makes it do.
-class ForkSignalGuard {
- public:
-  ForkSignalGuard();
-  ~ForkSignalGuard();
-  ForkSignalGuard(const ForkSignalGuard&) = delete;
-  ForkSignalGuard& operator=(const ForkSignalGuard&) = delete;
-  // In the child: caught signals back to their default action, then the old mask, so a
-  // signal held meanwhile ends the child as it would the program. Async-signal-safe.
-  void InChild() const;
-
- private:
-  sigset_t saved_;
+// Which signals a SignalMask holds back.
+enum class Held {
+  // Every signal. Around a fork, from before it until the parent has gone past it: a child
+  // must never run the launcher's handlers (its clean-up line, a removal) before its exec,
+  // which a terminal's interrupt to the whole group otherwise makes it do. Around steps
+  // that a handler must not come between.
+  kAll,
+  // Every signal but those that a fault raises in the faulting thread (blocked, a fault
+  // would end the process without the crash handler's clean-up). A helper thread started
+  // meanwhile inherits the mask, so a signal meant for the process (an interruption, whose
+  // handler removes the working directory and exits) stops the main thread instead of
+  // running beside it.
+  kAllButFaults,
 };
 
-// Blocks, in this thread and for as long as it lives, every signal but those that a fault
-// raises in the faulting thread. A helper thread started meanwhile inherits the mask, so a
-// signal meant for the process (an interruption, whose handler removes the working
-// directory and exits) stops the main thread instead of running beside it.
-class HelperThreadSignals {
+// Holds signals back in this thread for as long as it lives.
+class SignalMask {
  public:
-  HelperThreadSignals();
-  ~HelperThreadSignals();
-  HelperThreadSignals(const HelperThreadSignals&) = delete;
-  HelperThreadSignals& operator=(const HelperThreadSignals&) = delete;
+  explicit SignalMask(Held held);
+  ~SignalMask();
+  SignalMask(const SignalMask&) = delete;
+  SignalMask& operator=(const SignalMask&) = delete;
+  // In a forked child: caught signals back to their default action, then the old mask, so
+  // a signal held meanwhile ends the child as it would the program. Async-signal-safe.
+  void InChild() const;
 
  private:
   sigset_t saved_;

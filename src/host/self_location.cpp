@@ -1,18 +1,16 @@
 #include "host/self_location.h"
 
 #include <cstdlib>
-#include <cstring>
 
+#include "host/lasting.h"
 #include "host/locale.h"
-#include "host/memory.h"
 #include "host/paths.h"
 
 namespace launcher {
 namespace {
 
-// Both live until exit and are never freed while handed out: exit hooks may read them.
-char* execname = nullptr;
-char* applicationHome = nullptr;
+Lasting<std::optional<std::string>> execname;
+Lasting<std::optional<std::string>> applicationHome;
 
 std::optional<std::string> AcceptIfExecutable(std::string candidate) {
   if (!IsExecutable(candidate.c_str())) return std::nullopt;
@@ -21,17 +19,14 @@ std::optional<std::string> AcceptIfExecutable(std::string candidate) {
 
 std::optional<std::string> SearchPath(const char* name) {
   const char* path = std::getenv("PATH");
-  if (!path) return std::nullopt;
-  std::string fields = path;
-  char* field = fields.data();
-  for (;;) {
-    char* colon = _strchr(field, ':');
-    if (colon) *colon = '\0';
-    auto found = AcceptIfExecutable(Resolve(*field ? field : ".", name));
-    if (found) return found;
-    if (!colon) return std::nullopt;
-    field = colon + 1;
+  std::optional<std::string> found;
+  if (path) {
+    WalkSearchList(path, [&](const char* entry) {
+      found = AcceptIfExecutable(Resolve(entry, name));
+      return found.has_value();
+    });
   }
+  return found;
 }
 
 }  // namespace
@@ -49,26 +44,21 @@ std::optional<std::string> FindExecName(const char* startName) {
 }
 
 const char* SetExecName(const char* startName) {
-  if (!execname) {
-    if (auto found = FindExecName(startName)) execname = StrDup(found->c_str());
-  }
-  return execname;
+  if (!*execname) *execname = FindExecName(startName);
+  return GetExecName();
 }
 
-const char* GetExecName() { return execname; }
+const char* GetExecName() { return HandOut(*execname); }
 
 const char* GetApplicationHome() {
-  if (applicationHome) return applicationHome;
-  const char* exec = GetExecName();
-  if (!exec) return nullptr;
-  applicationHome = StrDup(exec);
-  if (char* slash = _strrchr(applicationHome, '/')) *slash = '\0';
-  return applicationHome;
+  if (!*applicationHome && *execname) {
+    std::string home = **execname;
+    if (char* slash = _strrchr(home.data(), '/')) home.resize(slash - home.data());
+    *applicationHome = std::move(home);
+  }
+  return HandOut(*applicationHome);
 }
 
-void SetApplicationHome(const char* home) {
-  std::free(applicationHome);
-  applicationHome = StrDup(home);
-}
+void SetApplicationHome(const char* home) { *applicationHome = home; }
 
 }  // namespace launcher

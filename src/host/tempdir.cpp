@@ -16,14 +16,14 @@
 #include <ctime>
 #include <string>
 
-#include "host/memory.h"
+#include "host/lasting.h"
 #include "host/paths.h"
 #include "host/unique_fd.h"
 
 namespace launcher {
 namespace {
 
-char* tmpdir = nullptr;
+Lasting<std::optional<std::string>> tmpdir;
 
 // Everything below this depth stays: it bounds the walk's table (a few bytes per level) and
 // the descriptors (one per level) when the removal runs inside a signal handler.
@@ -205,14 +205,13 @@ int SetTempDir(const char* path) {
       ::stat(candidate.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     return 0;
   }
-  std::free(tmpdir);
-  tmpdir = StrDup(candidate.c_str());
+  *tmpdir = std::move(candidate);
   return 1;
 }
 
 const char* GetTempDir() {
-  if (!tmpdir) SetTempDir("/var/tmp/");
-  return tmpdir;
+  if (!*tmpdir) SetTempDir("/var/tmp/");
+  return HandOut(*tmpdir);
 }
 
 void DeleteFilesAndDirectories(const char* path, const char* const* keep) {

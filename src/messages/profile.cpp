@@ -4,6 +4,7 @@
 #include <iterator>
 #include <string>
 
+#include "host/lasting.h"
 #include "messages/catalog.h"
 
 namespace launcher {
@@ -27,9 +28,8 @@ std::string GetMessageKeyPrefix(const char* suffix) {
 }
 
 const char* GetTitle() {
-  // Never destroyed: exit hooks and signal handlers may still use the title after static
-  // destructors have run, and the lock-file name depends on it staying the same.
-  static const std::string* const title = new std::string(GetLocalizedMessage("setup_title"));
+  // Fetched once: the lock-file name depends on it staying the same.
+  static Lasting<std::string> title(GetLocalizedMessage("setup_title"));
   return title->c_str();
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/lasting.h"
 #include "host/locale.h"
 #include "host/paths.h"
 #include "host/self_location.h"
@@ -17,9 +18,9 @@ namespace launcher {
 namespace {
 
 // The payload runtime's home once it has been found; a miss is not remembered.
-std::optional<std::string> bundledJREPath;
+Lasting<std::optional<std::string>> bundledJREPath;
 // The directory into which the payload runtime's entries were all written in this run.
-std::optional<std::string> payloadRuntimeTarget;
+Lasting<std::optional<std::string>> payloadRuntimeTarget;
 bool payloadRuntimeDamaged = false;
 PayloadRuntimeExtractor payloadRuntimeExtractor = nullptr;
 
@@ -65,7 +66,7 @@ std::optional<std::string> Highest(const std::vector<Candidate>& list) {
 // ENTRY/../java would give without following links. An entry without a '/' of its own
 // ("", ".", "bin") has no parent to cut to and is skipped.
 void TryPathEntry(const char* entry, Candidates* found) {
-  std::string java = Resolve(*entry ? entry : ".", "java");
+  std::string java = Resolve(entry, "java");
   if (::access(java.c_str(), X_OK) != 0) return;
   char* slash = _strrchr(java.data(), '/');
   if (!slash) return;
@@ -86,14 +87,10 @@ void SearchPath(Candidates* found) {
   if (javaHome) list = list + javaHome + "/bin:";
   if (path) list = list + path + ":";
   list.pop_back();
-  char* entry = list.data();
-  for (;;) {
-    char* colon = _strchr(entry, ':');
-    if (colon) *colon = '\0';
+  WalkSearchList(list.c_str(), [found](const char* entry) {
     TryPathEntry(entry, found);
-    if (!colon) break;
-    entry = colon + 1;
-  }
+    return false;
+  });
 }
 
 }  // namespace
@@ -120,21 +117,21 @@ int IsJDK(const char* home) {
 }
 
 const char* GetBundledJREPath() {
-  if (bundledJREPath) return bundledJREPath->c_str();
+  if (*bundledJREPath) return HandOut(*bundledJREPath);
   const char* applicationHome = GetApplicationHome();
   if (!applicationHome) return nullptr;
   std::string payloadRuntime = std::string(applicationHome) + "/package/jre";
-  bundledJREPath = GetJREPath(payloadRuntime.c_str());
-  if (bundledJREPath) return bundledJREPath->c_str();
+  *bundledJREPath = GetJREPath(payloadRuntime.c_str());
+  if (*bundledJREPath) return HandOut(*bundledJREPath);
 
   int extracted = payloadRuntimeExtractor ? payloadRuntimeExtractor(applicationHome) : 0;
   if (extracted > 0) {
-    payloadRuntimeTarget = applicationHome;
-    bundledJREPath = GetJREPath(payloadRuntime.c_str());
+    *payloadRuntimeTarget = applicationHome;
+    *bundledJREPath = GetJREPath(payloadRuntime.c_str());
   } else if (extracted < 0) {
     payloadRuntimeDamaged = true;
   }
-  return bundledJREPath ? bundledJREPath->c_str() : nullptr;
+  return HandOut(*bundledJREPath);
 }
 
 void SetPayloadRuntimeExtractor(PayloadRuntimeExtractor extractor) {
@@ -142,7 +139,7 @@ void SetPayloadRuntimeExtractor(PayloadRuntimeExtractor extractor) {
 }
 
 int PayloadRuntimeExtractedInto(const char* directory) {
-  return directory && payloadRuntimeTarget && *payloadRuntimeTarget == directory ? 1 : 0;
+  return directory && *payloadRuntimeTarget && **payloadRuntimeTarget == directory ? 1 : 0;
 }
 
 int PayloadRuntimeDamaged() { return payloadRuntimeDamaged ? 1 : 0; }

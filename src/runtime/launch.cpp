@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/lasting.h"
 #include "host/paths.h"
 #include "host/process.h"
 #include "host/self_location.h"
@@ -25,7 +26,7 @@ extern char** environ;
 namespace launcher {
 namespace {
 
-std::optional<std::string> bundledLibPath;
+Lasting<std::optional<std::string>> bundledLibPath;
 
 // How long the status window stays up once the Java program has started.
 constexpr unsigned kStatusWindowSeconds = 10;
@@ -81,11 +82,12 @@ int CheckJavaClassFile() {
 }
 
 const char* GetBundledLibraryPath() {
-  if (bundledLibPath) return bundledLibPath->c_str();
-  const char* applicationHome = GetApplicationHome();
-  if (!applicationHome) return nullptr;
-  bundledLibPath = std::string(applicationHome) + "/package";
-  return bundledLibPath->c_str();
+  if (!*bundledLibPath) {
+    const char* applicationHome = GetApplicationHome();
+    if (!applicationHome) return nullptr;
+    *bundledLibPath = std::string(applicationHome) + "/package";
+  }
+  return HandOut(*bundledLibPath);
 }
 
 int ExecuteJava(const char* home, int numOptions, const JavaVMOption* options, int numArgs,

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -119,27 +118,6 @@ TEST(JavaRunSpecial, PayloadRuntimeAndEveryOtherEntryAreThereAtTheStart) {
             ".\n./package\n./package/PackageFormat.jar\n./package/jre\n./package/jre/bin\n./package/jre/bin/java\n"
             "./package/jre/lib\n./package/jre/lib/i386\n./package/jre/lib/i386/libjava.so\n./package/jrex\n"
             "./package/jrex/near\n./package/libPassword.so\n./vantor.class\n");
-}
-
-// A real virtual machine in the payload: the vantor class checks what it was started with.
-TEST(JavaRunSpecial, RealJavaGetsWhatItNeedsInConsoleAndSilentMode) {
-#ifndef E2E_REAL_JAVA_JRE
-  GTEST_SKIP() << "built without javac and jlink";
-#else
-  std::vector<ZipItem> entries = {{.name = "vantor.class", .data = ReadFile(E2E_REAL_JAVA_CLASS)},
-                                  {.name = "package/PackageFormat.jar", .data = BuildZip({}).bytes}};
-  for (const auto& file : std::filesystem::recursive_directory_iterator(E2E_REAL_JAVA_JRE))
-    if (file.is_regular_file()) entries.push_back({.name = "package/jre" + file.path().string().substr(sizeof E2E_REAL_JAVA_JRE - 1), .data = ReadFile(file.path())});
-  for (std::string mode : {"console", "silent"}) {
-    Installer in(BuildZip(entries).bytes);
-    RunOptions options = in.Options({"-" + mode, "answers", "-tmpdir", "{tmp}"}, {{"VANTOR_EXPECT_MODE", mode}, {"VANTOR_EXPECT_STATE", "{dir}/answers"}});
-    if (mode == "console") options.argv.erase(options.argv.begin() + 2);
-    options.cwd = in.dir;
-    Outcome got = in.Finish(test::Run(options));
-    EXPECT_EQ(std::tie(got.run.exitCode, got.run.out), std::make_tuple(42, Status("djrxl") + "vantor: all checks passed\n" + Status("c"))) << got.run.err;
-    EXPECT_EQ(got.left, std::vector<std::string>{});
-  }
-#endif
 }
 
 bool AwaitJava(const Installer& in) {

@@ -1,11 +1,10 @@
 // Drives the toolkit through its argument words, one command each, so that tests can watch
-// its windows and terminal routes from outside. Replies go to descriptor 3.
+// its windows and the launcher's output routes from outside. Replies go to descriptor 3.
 //   load | status:TEXT | error:TEXT | locale | await-console | xterror | xterror-dispatch
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <clocale>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -16,15 +15,6 @@
 
 namespace launcher {
 namespace {
-
-int Print(bool status, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int Print(bool status, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int count = status ? PrintToStatusWindow(format, args) : PrintToMessageBox(OutputKind::kError, format, args);
-  va_end(args);
-  return count;
-}
 
 // Asks for a dialog without a parent, which Xt reports as an error.
 void CreateOrphanDialog(x11::Widget, void*, x11::Event*, unsigned char*) {
@@ -44,7 +34,7 @@ int main(int argc, char** argv) {
       SetPrintToConsole(0);
       reply += " " + std::to_string(LoadX11(true) != nullptr);
     } else if (command.rfind("status:", 0) == 0 || command.rfind("error:", 0) == 0) {
-      reply = std::to_string(Print(command[0] == 's', "%s", text.c_str()));
+      reply = std::to_string(command[0] == 's' ? statusf("%s", text.c_str()) : _fprintf(stderr, "%s", text.c_str()));
     } else if (command == "locale") {
       std::string tag = GetLocale();
       reply += std::string(" ") + std::setlocale(LC_ALL, nullptr) + " " + tag;
