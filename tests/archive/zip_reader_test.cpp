@@ -88,47 +88,25 @@ TEST(ZipOpen, FileOver2GiBIsRefusedAndChangedFilesAreNotShared) {
   EXPECT_EQ(zfiles, nullptr);
 }
 
-// Entry records: names, lookup, extra fields and where the data begins.
-TEST(ZipEntries, RecordsComeFromTheRightHeaders) {
-  ScratchDir dir;
-  std::vector<ZipItem> entries = {{.name = "loc-extra", .data = "12345", .locExtra = "LLLL"},
-      {.name = "both", .data = "67890", .cenExtra = "CC", .locExtra = "LLLLLLL"},
-      {.name = "Aa", .data = "aa", .comment = "about Aa"},  // "Aa" and "BB" share a hash
-      {.name = "meta-inf/x"}, {.name = "Meta-Inf/y"}, {.name = "META-INF"}, {.name = "bad-signature", .data = "b"}};
-  BuiltZip zip = BuildZip(entries, "stub");
-  zip.bytes[zip.loc[6] + 3] = 9;
-  WriteFile(dir / "a.zip", zip.bytes);
-  ZipArchive* archive = zipOpen((dir / "a.zip").c_str(), nullptr);
-  ASSERT_TRUE(archive);
-  for (int32_t i : {0, 1}) {
-    ZipEntry* entry = zipGetNextEntry(archive, i);
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->extra, (i == 0 ? std::vector<uint8_t>{4, 0, 'L', 'L', 'L', 'L'} : std::vector<uint8_t>{2, 0, 'C', 'C'}));
-    EXPECT_EQ(zipReadEntry(archive, entry, (dir / "out").c_str()), 1);
-    EXPECT_EQ(ReadFile(dir / "out"), entries[static_cast<size_t>(i)].data);
-    zipFreeEntry(archive, entry);
-  }
-  EXPECT_EQ(zipGetEntry(archive, "BB"), nullptr);
-  ZipEntry* aa = zipGetEntry(archive, "Aa");
-  ASSERT_TRUE(aa);
-  EXPECT_STREQ(aa->comment, "about Aa");
-  zipFreeEntry(archive, aa);
-  EXPECT_EQ(archive->metaNames, (std::vector<std::optional<std::string>>{{"meta-inf/x"}, {"Meta-Inf/y"}}));
-  EXPECT_EQ(zipGetNextEntry(archive, 6), nullptr);
-  EXPECT_STREQ(archive->message, "invalid LOC header (bad signature)");
-  for (int32_t i : {7, -1}) EXPECT_EQ(zipGetNextEntry(archive, i), nullptr);
-  zipClose(archive);
-}
-
-// An entry's content as zipReadEntry writes it: exact, or refused with at most the
+// Entries as the reader gives them: each record from the right header (extra fields, comment,
+// where the data begins, lookup by name), each content exact, or refused with at most the
 // declared size written.
-TEST(ZipContent, EntriesArriveExactlyOrAreRefused) {
+TEST(ZipEntries, RecordsComeFromTheRightHeadersAndContentExactlyOrNotAtAll) {
   std::string large;
   for (size_t i = 0; large.size() < 300000; ++i) large += "line " + std::to_string(i % 977) + "\n";
   std::string text = large.substr(0, 50000), deflated = Deflate(text), small = Deflate("hello hello");
-  const std::vector<std::pair<ZipItem, bool>> kRows = {
-      {{.name = "stored", .data = "plain"}, true}, {{.name = "deflated", .data = text, .deflate = true}, true},
-      {{.name = "empty-deflated", .deflate = true}, true}, {{.name = "large stored", .data = large}, true},
+  struct Row {
+    ZipItem item;
+    bool ok = true;
+    std::optional<std::vector<uint8_t>> extra = {};  // the record's: length, then the bytes
+  };
+  const Row kRows[] = {
+      {{.name = "local extra", .data = "12345", .locExtra = "LLLL"}, true, std::vector<uint8_t>{4, 0, 'L', 'L', 'L', 'L'}},
+      {{.name = "both extras", .data = "67890", .cenExtra = "CC", .locExtra = "LLLLLLL"}, true, std::vector<uint8_t>{2, 0, 'C', 'C'}},
+      {{.name = "Aa", .data = "aa", .comment = "about Aa"}},  // "Aa" and "BB" share a hash
+      {{.name = "meta-inf/x"}}, {{.name = "Meta-Inf/y"}}, {{.name = "META-INF"}},
+      {{.name = "stored", .data = "plain"}}, {{.name = "deflated", .data = text, .deflate = true}},
+      {{.name = "empty-deflated", .deflate = true}}, {{.name = "large stored", .data = large}},
       {{.name = "stored, wrong CRC", .data = text, .crc = Crc(text) + 1}, false}, {{.name = "empty, wrong CRC", .crc = 7}, false},
       {{.name = "deflated, wrong CRC", .data = text, .deflate = true, .crc = 0}, false},
       {{.name = "negative stored size", .cenSize = 0x80000001u}, false}, {{.name = "stored past the file", .data = "abc", .cenSize = 100000}, false},
@@ -140,21 +118,35 @@ TEST(ZipContent, EntriesArriveExactlyOrAreRefused) {
   };
   ScratchDir dir;
   std::vector<ZipItem> items;
-  for (const auto& row : kRows) items.push_back(row.first);
-  WriteFile(dir / "a.zip", BuildZip(items, "stub").bytes);
-  ZipArchive* archive = zipOpen((dir / "a.zip").c_str(), nullptr);
+  for (const Row& row : kRows) items.push_back(row.item);
+  items.push_back({.name = "bad local signature", .data = "b"});
+  BuiltZip zip = BuildZip(items, "stub");
+  zip.bytes[zip.loc.back() + 3] = 9;
+  WriteFile(dir / "a.zip", zip.bytes);
+  ZipHandle archive(zipOpen((dir / "a.zip").c_str(), nullptr));
   ASSERT_TRUE(archive);
   std::string out = dir / "out";
-  for (int32_t i = 0; i < static_cast<int32_t>(items.size()); ++i) {
-    const auto& [item, ok] = kRows[static_cast<size_t>(i)];
-    ZipEntry* entry = zipGetNextEntry(archive, i);
-    EXPECT_EQ(zipReadEntry(archive, entry, out.c_str()), ok ? 1 : 0) << item.name;
+  const int32_t rows = static_cast<int32_t>(std::size(kRows));
+  for (int32_t i = 0; i < rows; ++i) {
+    const auto& [item, ok, extra] = kRows[static_cast<size_t>(i)];
+    ZipEntry* entry = zipGetNextEntry(archive.get(), i);
+    ASSERT_TRUE(entry) << item.name;
+    EXPECT_EQ(entry->extra, extra) << item.name;
+    EXPECT_EQ(zipReadEntry(archive.get(), entry, out.c_str()), ok ? 1 : 0) << item.name;
     int64_t declared = static_cast<int32_t>(item.cenSize.value_or(item.data.size()));
-    EXPECT_LE(static_cast<int64_t>(ReadFile(out).size()), std::max<int64_t>(0, declared)) << "written past the declared size";
+    EXPECT_LE(static_cast<int64_t>(ReadFile(out).size()), std::max<int64_t>(0, declared)) << item.name << " written past its size";
     EXPECT_TRUE(!ok || ReadFile(out) == item.data) << item.name;
-    zipFreeEntry(archive, entry);
+    zipFreeEntry(archive.get(), entry);
   }
-  zipClose(archive);
+  EXPECT_EQ(zipGetNextEntry(archive.get(), rows), nullptr);
+  EXPECT_STREQ(archive->message, "invalid LOC header (bad signature)");
+  for (int32_t i : {rows + 1, -1}) EXPECT_EQ(zipGetNextEntry(archive.get(), i), nullptr);
+  EXPECT_EQ(zipGetEntry(archive.get(), "BB"), nullptr);
+  ZipEntry* aa = zipGetEntry(archive.get(), "Aa");
+  ASSERT_TRUE(aa);
+  EXPECT_STREQ(aa->comment, "about Aa");
+  zipFreeEntry(archive.get(), aa);
+  EXPECT_EQ(archive->metaNames, (std::vector<std::optional<std::string>>{{"meta-inf/x"}, {"Meta-Inf/y"}}));
 }
 
 }  // namespace
