@@ -19,8 +19,7 @@ namespace {
 
 std::string InLocale(const char* name, const std::function<std::string()>& body) {
   return InChild([&] {
-    for (const char* variable : {"LANG", "LANGUAGE", "LC_CTYPE", "LC_MESSAGES"}) ::unsetenv(variable);
-    ::setenv("LC_ALL", name, 1);
+    ::setenv("LC_ALL", name, 1);  // over every other locale variable
     return body();
   });
 }
