@@ -11,8 +11,7 @@ namespace {
 // Little-endian fields, each given with its width in bytes.
 void Append(std::string& out, std::initializer_list<std::pair<uint32_t, int>> fields) {
   for (auto [value, width] : fields) {
-    out.append(static_cast<size_t>(width), '\0');
-    PutLE(out, out.size() - static_cast<size_t>(width), value, width);
+    for (int i = 0; i < width; ++i) out += static_cast<char>(value >> (8 * i));
   }
 }
 uint32_t U32(size_t value) { return static_cast<uint32_t>(value); }
