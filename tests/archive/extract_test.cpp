@@ -67,16 +67,13 @@ const Row kRows[] = {
     {"512 levels", {{.name = Deep(512), .data = "deep"}}, 1, {}}, {"513 levels, beyond the clean-up", {{.name = Deep(513), .data = "deep"}}, 0, {}},
     {"stored content not matching its CRC", {{.name = "first", .data = "1"}, {.name = "s", .data = "s", .crc = 1}}, 0, Tree{{"/first", "1"}, {"/s", "s"}}},
     {"directory entry with content CRC", {{.name = "first", .data = "1"}, {.name = "dir/", .crc = 1}}, 0, Tree{{"/first", "1"}}},
-    {"unreadable local header ends the walk", {{.name = "first", .data = "1"}, {.name = "second", .data = "2"}, {.name = "third"}},
-     0, Tree{{"/first", "1"}}, [](BuiltZip& zip) { zip.bytes[zip.loc[1] + 3] = 9; }},
-    {"two entries sharing one local header", {{.name = "one", .data = "shared"}, {.name = "two", .data = "shared"}}, 1,
-     Tree{{"/one", "shared"}}, [](BuiltZip& zip) { PutLE(zip.bytes, zip.cen[1] + 42, 0, 4); }},
+    {"unreadable local header ends the walk", {{.name = "first", .data = "1"}, {.name = "second", .data = "2"}, {.name = "third"}}, 0, Tree{{"/first", "1"}}, [](BuiltZip& zip) { zip.bytes[zip.loc[1] + 3] = 9; }},
+    {"two entries sharing one local header", {{.name = "one", .data = "shared"}, {.name = "two", .data = "shared"}}, 1, Tree{{"/one", "shared"}}, [](BuiltZip& zip) { PutLE(zip.bytes, zip.cen[1] + 42, 0, 4); }},
     {"local copies of method, CRC and sizes lie", {{.name = "lies", .data = "the directory governs", .deflate = true}}, 1,
      Tree{{"/lies", "the directory governs"}}, [](BuiltZip& zip) {
        for (size_t field : {8, 14, 18, 22}) PutLE(zip.bytes, zip.loc[0] + field, 0xFFFFFFFFu, field == 8 ? 2 : 4);
      }},
-    {"deflate bomb: 64 MiB of zeros declared as 1 MiB",
-     {{.name = "bomb", .method = 8, .cenSize = 1u << 20, .stored = Deflate(std::string(64u << 20, '\0'), 9)}}, 0, {}},
+    {"deflate bomb: 64 MiB of zeros declared as 1 MiB", {{.name = "bomb", .method = 8, .cenSize = 1u << 20, .stored = Deflate(std::string(64u << 20, '\0'), 9)}}, 0, {}},
 };
 
 TEST(Extract, WritesRefusesOrStopsAsEachRowSays) {

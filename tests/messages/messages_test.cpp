@@ -55,8 +55,7 @@ TEST(Catalog, TextsComeInTheLocalesLanguageAndCodeset) {
   const std::tuple<const char*, Via, const char*, std::string> kRows[] = {
       {"es_ES", kLookup, "no_valid_arg", "Error: \xab%s\xbb no es un argumento v\xe1lido.\n"},
       {"es_MX", kLookup, "ok", "OK"}, {"es_ES", kLookup, "no such key", ""},
-      {"ja_JP.eucJP", kLookup, "checking_disk_space",
-       "\xa5\xc7\xa5\xa3\xa5\xb9\xa5\xaf\xa5\xb9\xa5\xda\xa1\xbc\xa5\xb9\xa4\xce\xcd\xc6\xce\xcc\xa4\xf2\xb8\xa1\xba\xba\xc3\xe6...\n"},
+      {"ja_JP.eucJP", kLookup, "checking_disk_space", "\xa5\xc7\xa5\xa3\xa5\xb9\xa5\xaf\xa5\xb9\xa5\xda\xa1\xbc\xa5\xb9\xa4\xce\xcd\xc6\xce\xcc\xa4\xf2\xb8\xa1\xba\xba\xc3\xe6...\n"},
       {"de_DE", kLookup, "checking_disk_space", "Checking available disk space...\n"},
       {"es_ES.UTF-8", kError, "no_valid_arg", "Error: \xc2\xab-x\xc2\xbb no es un argumento v\xc3\xa1lido.\n"},
       {"es_ES.ISO-8859-1", kError, "no_valid_arg", "Error: \xab-x\xbb no es un argumento v\xe1lido.\n"},
