@@ -48,7 +48,7 @@ std::vector<std::string> ListDir(const std::string& dir) {
 }
 
 void RemoveTree(const std::string& path) {
-  std::error_code ignored;  // what is left stays left: a later test is not spoiled by it
+  std::error_code ignored;  // best effort: what can't be removed fails no test
   std::filesystem::remove_all(path, ignored);
 }
 
